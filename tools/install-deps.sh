@@ -17,7 +17,7 @@ packages=(
   # measuring
   time curl
 )
-# Extra package sets added by later work (interop servers and so on) go here.
+# Extra package sets of later work: tools/deps.d/*.txt, one package per line.
 if [[ -d "$(dirname "$0")/deps.d" ]]; then
   for f in "$(dirname "$0")"/deps.d/*.txt; do
     [[ -f "$f" ]] || continue
