@@ -23,13 +23,23 @@ bool LoadFontFromRegistry(FontValue& font, std::string_view key_name) {
 }
 
 bool SaveFontToRegistry(const FontValue& font, std::string_view key_name) {
-  WriteRegInteger(key_name, "CharSet", font.CharSet());
-  WriteRegInteger(key_name, "Color", static_cast<std::int32_t>(font.Color()));
-  WriteRegInteger(key_name, "Height", font.Height());
-  WriteRegString(key_name, "Name", font.Name());
-  WriteRegInteger(key_name, "Pitch", static_cast<std::int32_t>(font.Pitch()));
-  WriteRegInteger(key_name, "Size", font.Size());
-  WriteRegString(key_name, "Style", EncodeFontStyle(font.Styles()));
+  // One replacement of the store for the whole group, so a crash or a full disk part-way never
+  // leaves a font that is half old and half new.
+  auto integer = [](const char* name, std::int32_t v) {
+    return RegValue{name, RegType::kDword, {}, static_cast<std::uint32_t>(v)};
+  };
+  auto text = [](const char* name, std::string v) {
+    return RegValue{name, RegType::kString, std::move(v), 0};
+  };
+  WriteRegValues(key_name, {
+                               integer("CharSet", font.CharSet()),
+                               integer("Color", static_cast<std::int32_t>(font.Color())),
+                               integer("Height", font.Height()),
+                               text("Name", font.Name()),
+                               integer("Pitch", static_cast<std::int32_t>(font.Pitch())),
+                               integer("Size", font.Size()),
+                               text("Style", EncodeFontStyle(font.Styles())),
+                           });
   return true;
 }
 

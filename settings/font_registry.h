@@ -13,7 +13,8 @@ namespace dovrik {
 // is read after the height, so a stored size decides the height. Always true; a value of the wrong
 // type raises ERegistryException and leaves font unchanged.
 bool LoadFontFromRegistry(FontValue& font, std::string_view key_name);
-// Always true; a store failure raises ERegistryException, keeping the values written before it.
+// Writes the seven values in one replacement of the store: all of them or, on a failure, none.
+// Always true; a store failure raises ERegistryException.
 bool SaveFontToRegistry(const FontValue& font, std::string_view key_name);
 
 }  // namespace dovrik

@@ -83,22 +83,38 @@ QColor FontValue::ToQColor(std::uint32_t color) {
   const QPalette palette = QGuiApplication::palette();
   auto role = [&](QPalette::ColorRole r) { return palette.color(QPalette::Active, r); };
   switch (color & 0xff) {
-    case 1: return role(QPalette::Shadow);             // desktop background
-    case 5: return role(QPalette::Base);               // window background
-    case 6: return role(QPalette::Shadow);             // window frame
-    case 7: return role(QPalette::Text);               // menu text
-    case 8: return role(QPalette::Text);               // window text
-    case 9: return role(QPalette::HighlightedText);    // caption text
-    case 13: return role(QPalette::Highlight);         // highlight
-    case 14: return role(QPalette::HighlightedText);   // highlighted text
-    case 15: return role(QPalette::Button);            // button face
-    case 16: return role(QPalette::Mid);               // button shadow
-    case 17: return palette.color(QPalette::Disabled, QPalette::Text);  // grey text
-    case 18: return role(QPalette::ButtonText);        // button text
-    case 20: return role(QPalette::Light);             // button highlight
-    case 23: return role(QPalette::ToolTipText);       // info text
-    case 24: return role(QPalette::ToolTipBase);       // info background
-    default: return role(QPalette::WindowText);
+    case 1:
+      return role(QPalette::Shadow);  // desktop background
+    case 5:
+      return role(QPalette::Base);  // window background
+    case 6:
+      return role(QPalette::Shadow);  // window frame
+    case 7:
+      return role(QPalette::Text);  // menu text
+    case 8:
+      return role(QPalette::Text);  // window text
+    case 9:
+      return role(QPalette::HighlightedText);  // caption text
+    case 13:
+      return role(QPalette::Highlight);  // highlight
+    case 14:
+      return role(QPalette::HighlightedText);  // highlighted text
+    case 15:
+      return role(QPalette::Button);  // button face
+    case 16:
+      return role(QPalette::Mid);  // button shadow
+    case 17:
+      return palette.color(QPalette::Disabled, QPalette::Text);  // grey text
+    case 18:
+      return role(QPalette::ButtonText);  // button text
+    case 20:
+      return role(QPalette::Light);  // button highlight
+    case 23:
+      return role(QPalette::ToolTipText);  // info text
+    case 24:
+      return role(QPalette::ToolTipBase);  // info background
+    default:
+      return role(QPalette::WindowText);
   }
 }
 

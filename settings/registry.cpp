@@ -26,17 +26,23 @@ RegValue ReadValue(std::string_view key_name, std::string_view value_name, bool&
                            RegistryBaseKey + std::string(key_name) + "\" is not " + expected);
 }
 
-void WriteValue(std::string_view key_name, RegValue value) {
+void WriteValues(std::string_view key_name, std::vector<RegValue> values) {
   const std::string path = RegistryKeyPath(key_name);
   if (path.empty()) return;  // no such key can exist: nothing is written, as for a refused key
   RegistryStore store = RegistryStore::ForCurrentUser();
   int error = 0;
   const auto result = store.Update(
-      [&](RegDocument& doc) { SetRegValue(FindOrAddRegKey(doc, path), value); }, &error);
+      [&](RegDocument& doc) {
+        RegKey& key = FindOrAddRegKey(doc, path);
+        for (const RegValue& value : values) SetRegValue(key, value);
+      },
+      &error);
   if (result == RegistryStore::WriteResult::kFailed) {
-    throw ERegistryException("Failed to store value \"" + value.name + "\" under key \"" +
-                             RegistryBaseKey + std::string(key_name) +
-                             "\": " + std::strerror(error));
+    std::string names;
+    for (const RegValue& value : values)
+      names += (names.empty() ? "\"" : ", \"") + value.name + "\"";
+    throw ERegistryException("Failed to store " + names + " under key \"" + RegistryBaseKey +
+                             std::string(key_name) + "\": " + std::strerror(error));
   }
 }
 
@@ -44,12 +50,18 @@ void WriteValue(std::string_view key_name, RegValue value) {
 
 std::string_view RegistryHiveName(RegistryHive hive) {
   switch (hive) {
-    case kHkeyClassesRoot: return "HKEY_CLASSES_ROOT";
-    case kHkeyCurrentUser: return "HKEY_CURRENT_USER";
-    case kHkeyLocalMachine: return "HKEY_LOCAL_MACHINE";
-    case kHkeyUsers: return "HKEY_USERS";
-    case kHkeyCurrentConfig: return "HKEY_CURRENT_CONFIG";
-    default: return {};
+    case kHkeyClassesRoot:
+      return "HKEY_CLASSES_ROOT";
+    case kHkeyCurrentUser:
+      return "HKEY_CURRENT_USER";
+    case kHkeyLocalMachine:
+      return "HKEY_LOCAL_MACHINE";
+    case kHkeyUsers:
+      return "HKEY_USERS";
+    case kHkeyCurrentConfig:
+      return "HKEY_CURRENT_CONFIG";
+    default:
+      return {};
   }
 }
 
@@ -83,7 +95,8 @@ std::string ReadRegString(std::string_view key_name, std::string_view value_name
 
 void WriteRegString(std::string_view key_name, std::string_view value_name,
                     std::string_view value) {
-  WriteValue(key_name, RegValue{std::string(value_name), RegType::kString, std::string(value), 0});
+  WriteValues(key_name,
+              {RegValue{std::string(value_name), RegType::kString, std::string(value), 0}});
 }
 
 std::int32_t ReadRegInteger(std::string_view key_name, std::string_view value_name,
@@ -96,8 +109,13 @@ std::int32_t ReadRegInteger(std::string_view key_name, std::string_view value_na
 }
 
 void WriteRegInteger(std::string_view key_name, std::string_view value_name, std::int32_t value) {
-  WriteValue(key_name, RegValue{std::string(value_name), RegType::kDword, {},
-                                static_cast<std::uint32_t>(value)});
+  WriteValues(
+      key_name,
+      {RegValue{std::string(value_name), RegType::kDword, {}, static_cast<std::uint32_t>(value)}});
+}
+
+void WriteRegValues(std::string_view key_name, std::vector<RegValue> values) {
+  WriteValues(key_name, std::move(values));
 }
 
 }  // namespace dovrik

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "settings/registry_exception.h"
+#include "settings/registry_text.h"
 
 namespace dovrik {
 
@@ -39,5 +40,9 @@ void WriteRegString(std::string_view key_name, std::string_view value_name, std:
 std::int32_t ReadRegInteger(std::string_view key_name, std::string_view value_name,
                             std::int32_t default_value);
 void WriteRegInteger(std::string_view key_name, std::string_view value_name, std::int32_t value);
+
+// Several values under one key in a single replacement of the store, in the given order: after a
+// crash or a failure the store holds all of them or none. Same failure rules as the writes above.
+void WriteRegValues(std::string_view key_name, std::vector<RegValue> values);
 
 }  // namespace dovrik

@@ -1,6 +1,6 @@
 // The per-user file that takes the registry's place. Readers open the file without a lock: every
-// writer replaces it whole by rename, so a reader sees one complete version. Writers serialise on an
-// advisory lock, re-read under it and write a temporary file that is flushed to disk before the
+// writer replaces it whole by rename, so a reader sees one complete version. Writers serialise on
+// an advisory lock, re-read under it and write a temporary file that is flushed to disk before the
 // rename, so neither a crash nor a second process leaves a torn file or loses a value.
 #pragma once
 

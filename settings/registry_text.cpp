@@ -10,7 +10,9 @@ unsigned char Fold(char c) {
   return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
 }
 
-bool IsControl(unsigned char u) { return u < 0x20 || u == 0x7f; }
+bool IsControl(unsigned char u) {
+  return u < 0x20 || u == 0x7f;
+}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -53,12 +55,28 @@ void AppendEscaped(std::string_view in, std::string& out) {
     const char c = in[i];
     const unsigned char u = static_cast<unsigned char>(c);
     switch (c) {
-      case '\\': out += "\\\\"; ++i; continue;
-      case '"': out += "\\\""; ++i; continue;
-      case '\r': out += "\\r"; ++i; continue;
-      case '\n': out += "\\n"; ++i; continue;
-      case '\t': out += "\\t"; ++i; continue;
-      default: break;
+      case '\\':
+        out += "\\\\";
+        ++i;
+        continue;
+      case '"':
+        out += "\\\"";
+        ++i;
+        continue;
+      case '\r':
+        out += "\\r";
+        ++i;
+        continue;
+      case '\n':
+        out += "\\n";
+        ++i;
+        continue;
+      case '\t':
+        out += "\\t";
+        ++i;
+        continue;
+      default:
+        break;
     }
     std::size_t len = 1;
     if (u >= 0x80) len = Utf8Length(in, i);
@@ -110,14 +128,22 @@ void Unescape(std::string_view raw, std::string& out) {
     }
     const char e = raw[++i];
     switch (e) {
-      case 'r': out.push_back('\r'); break;
-      case 'n': out.push_back('\n'); break;
-      case 't': out.push_back('\t'); break;
+      case 'r':
+        out.push_back('\r');
+        break;
+      case 'n':
+        out.push_back('\n');
+        break;
+      case 't':
+        out.push_back('\t');
+        break;
       case 'x':
         out.push_back(static_cast<char>(HexDigit(raw[i + 1]) * 16 + HexDigit(raw[i + 2])));
         i += 2;
         break;
-      default: out.push_back(e); break;  // backslash or quote
+      default:
+        out.push_back(e);
+        break;  // backslash or quote
     }
   }
 }

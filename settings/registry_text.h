@@ -6,9 +6,9 @@
 //   "Settings"="mail.example\r\npop3"
 //   "Color"=dword:80000008
 //
-// Names and string data are quoted; backslash, quote, CR, LF, other control bytes and bytes that are
-// not part of valid UTF-8 are escaped (\\ \" \r \n \t \xHH), so a value may hold any byte and the
-// file stays line-oriented. Key paths are components joined by single backslashes; they hold no
+// Names and string data are quoted; backslash, quote, CR, LF, other control bytes and bytes that
+// are not part of valid UTF-8 are escaped (\\ \" \r \n \t \xHH), so a value may hold any byte and
+// the file stays line-oriented. Key paths are components joined by single backslashes; they hold no
 // control bytes. Names of keys and values compare ASCII-case-insensitively, as in the registry.
 #pragma once
 
@@ -33,7 +33,7 @@ struct RegValue {
 };
 
 struct RegKey {
-  std::string path;  // full path, hive first: "HKEY_CURRENT_USER\Software\..."
+  std::string path;              // full path, hive first: "HKEY_CURRENT_USER\Software\..."
   std::vector<RegValue> values;  // in the order they were first written
 };
 
