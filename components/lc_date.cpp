@@ -27,10 +27,9 @@ double DateTimeFromUnixSeconds(std::int64_t seconds, TimeZone zone) {
   const std::time_t t = static_cast<std::time_t>(seconds);
   std::tm tm{};
   if ((zone == TimeZone::kLocal ? localtime_r(&t, &tm) : gmtime_r(&t, &tm)) == nullptr) return 0;
-  const std::int64_t days =
-      DaysFromCivil(tm.tm_year + 1900LL, static_cast<unsigned>(tm.tm_mon + 1),
-                    static_cast<unsigned>(tm.tm_mday)) +
-      kUnixEpochAsDateTime;
+  const std::int64_t days = DaysFromCivil(tm.tm_year + 1900LL, static_cast<unsigned>(tm.tm_mon + 1),
+                                          static_cast<unsigned>(tm.tm_mday)) +
+                            kUnixEpochAsDateTime;
   const int second_of_day = tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
   return static_cast<double>(days) + second_of_day / 86400.0;
 }
@@ -41,7 +40,9 @@ TLCDate TLCDate::WithBuildDate() {
   return date;
 }
 
-std::int64_t TLCDate::BuildEpochSeconds() { return DOVRIK_BUILD_EPOCH; }
+std::int64_t TLCDate::BuildEpochSeconds() {
+  return DOVRIK_BUILD_EPOCH;
+}
 
 double TLCDate::BuildDate() {
   const std::int64_t epoch = BuildEpochSeconds();

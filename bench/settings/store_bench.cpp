@@ -42,8 +42,8 @@ int main() {
   ::setenv("XDG_CONFIG_HOME", pattern.c_str(), 1);
   const std::string file = dovrik::RegistryStore::ForCurrentUser().FilePath();
 
-  std::printf("%-10s %10s %14s %14s %14s %14s\n", "keys", "file bytes", "read median",
-              "read p90", "write median", "write p90");
+  std::printf("%-10s %10s %14s %14s %14s %14s\n", "keys", "file bytes", "read median", "read p90",
+              "write median", "write p90");
   for (int keys : {10, 1000}) {
     fs::remove(file);
     // Keys like the program's own: a text and a few numbers each.
@@ -59,7 +59,8 @@ int main() {
     });
     const std::string middle = "KEY" + std::to_string(keys / 2);
     volatile std::int32_t sink = 0;
-    const Figures read = Measure(2000, [&](int) { sink = dovrik::ReadRegInteger(middle, "Size", 0); });
+    const Figures read =
+        Measure(2000, [&](int) { sink = dovrik::ReadRegInteger(middle, "Size", 0); });
     const Figures write = Measure(300, [&](int i) { dovrik::WriteRegInteger(middle, "Size", i); });
     std::printf("%-10d %10ju %11.1f us %11.1f us %11.1f us %11.1f us\n", keys,
                 static_cast<std::uintmax_t>(fs::file_size(file)), read.median, read.p90,

@@ -21,7 +21,7 @@ TEST(TLCDate, UnixSecondsBecomeDaysSince1899) {
   EXPECT_EQ(DateTimeFromUnixSeconds(0, TimeZone::kUtc), 25569.0);
   // 14 May 1998 12:29:18 (the stored value also holds 0.1 s)
   EXPECT_NEAR(DateTimeFromUnixSeconds(895148958, TimeZone::kUtc), 35929.52034837963, 0.2 / 86400);
-  EXPECT_EQ(DateTimeFromUnixSeconds(-2209161600, TimeZone::kUtc), 0.0);  // 1899-12-30
+  EXPECT_EQ(DateTimeFromUnixSeconds(-2209161600, TimeZone::kUtc), 0.0);    // 1899-12-30
   EXPECT_EQ(DateTimeFromUnixSeconds(951782400, TimeZone::kUtc), 36585.0);  // 2000-02-29
 }
 

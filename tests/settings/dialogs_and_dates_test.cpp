@@ -57,7 +57,7 @@ TEST(AskYesNo, IsTrueOnlyForYes) {
     EXPECT_FALSE(AskYesNo("Are you sure you want to quit?"));
   }
   {
-    Answer answer(Qt::Key_Return);  // Yes is the default button
+    Answer answer(Qt::Key_Return);      // Yes is the default button
     EXPECT_TRUE(AskYesNo("Caf\xe9?"));  // not UTF-8: shown as Latin-1
     EXPECT_EQ(answer.text_, QString::fromUtf8("Caf\xc3\xa9?"));
   }

@@ -27,14 +27,13 @@ TEST_P(FontStyleText, LoadsAsTheStylesItNames) {
   ASSERT_TRUE(LoadFontFromRegistry(font, kKey));
   EXPECT_EQ(font.Styles(), GetParam().loaded);
 }
-INSTANTIATE_TEST_SUITE_P(
-    Styles, FontStyleText,
-    ::testing::Values(StyleCase{"V", {true, false, false, false}},
-                      StyleCase{"x0y", {true, false, true, false}},
-                      StyleCase{"00000000e", {}}, StyleCase{"", {}},
-                      StyleCase{"Vemo", {true, true, true, true}},
-                      StyleCase{"0e0", {false, true, false, false}}),
-    [](const auto& info) { return "s" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Styles, FontStyleText,
+                         ::testing::Values(StyleCase{"V", {true, false, false, false}},
+                                           StyleCase{"x0y", {true, false, true, false}},
+                                           StyleCase{"00000000e", {}}, StyleCase{"", {}},
+                                           StyleCase{"Vemo", {true, true, true, true}},
+                                           StyleCase{"0e0", {false, true, false, false}}),
+                         [](const auto& info) { return "s" + std::to_string(info.index); });
 
 TEST_F(FontStore, MissingKeyGivesTheDefaultFont) {
   FontValue font(96);
@@ -113,7 +112,8 @@ TEST(FontDisplay, ConvertsToAndFromQtFontsAndColours) {
 
   EXPECT_EQ(FontValue::ToQColor(0x000000ff), QColor(255, 0, 0));  // 0x00BBGGRR
   EXPECT_EQ(FontValue::ToQColor(0x00ff0000), QColor(0, 0, 255));
-  EXPECT_EQ(FontValue::ToQColor(kColorWindowText), QGuiApplication::palette().color(QPalette::Text));
+  EXPECT_EQ(FontValue::ToQColor(kColorWindowText),
+            QGuiApplication::palette().color(QPalette::Text));
   EXPECT_EQ(FontValue::FromQColor(QColor(1, 2, 3)), 0x00030201u);
 }
 

@@ -28,8 +28,8 @@ TEST_F(Registry, MissingKeyOrValueGivesTheDefaultAndCreatesNothing) {
   EXPECT_FALSE(fs::exists(StoreFile().parent_path()));  // a read creates no key, nor the store
 
   WriteRegString("PELLORY", "LASTFRIEND", "a@b");
-  EXPECT_EQ(ReadRegString("PELLORY", "Settings", "dflt"), "dflt");     // key there, value missing
-  EXPECT_EQ(ReadRegInteger("PELLORY\\BaseFont", "Size", -3), -3);     // child key missing
+  EXPECT_EQ(ReadRegString("PELLORY", "Settings", "dflt"), "dflt");  // key there, value missing
+  EXPECT_EQ(ReadRegInteger("PELLORY\\BaseFont", "Size", -3), -3);   // child key missing
   EXPECT_EQ(KeyPaths(RegistryStore::ForCurrentUser().ReadAll()).size(), 4u);
 }
 
@@ -84,7 +84,9 @@ TEST_F(Registry, ValuesKeepTheirTypesAndAReadOfTheOtherTypeRaises) {
 TEST_F(Registry, TextWithAnyByteReadsBackIdentical) {
   std::string every_byte = "line one\r\nline two\rthree\n\"quoted\" \\ back";
   for (int b = 0; b < 256; ++b) every_byte.push_back(static_cast<char>(b));
-  every_byte += "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \xff\xfe \xed\xa0\x80 \xc0\xaf";
+  every_byte +=
+      "Gr\xc3\xbc\xc3\x9f"
+      "e \xe2\x82\xac \xff\xfe \xed\xa0\x80 \xc0\xaf";
   WriteRegString("PELLORY", "Settings", every_byte);
   WriteRegString("PELLORY", every_byte, "name too");
   EXPECT_EQ(ReadRegString("PELLORY", "Settings", ""), every_byte);
@@ -94,7 +96,8 @@ TEST_F(Registry, TextWithAnyByteReadsBackIdentical) {
   EXPECT_EQ(text.find('\r'), std::string::npos);
   EXPECT_NE(text.find("\"Settings\"=\"line one\\r\\nline two\\rthree\\n\\\"quoted\\\" \\\\ back"),
             std::string::npos);
-  EXPECT_NE(text.find("Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac \\xff\\xfe \\xed\\xa0\\x80 \\xc0\\xaf"),
+  EXPECT_NE(text.find("Gr\xc3\xbc\xc3\x9f"
+                      "e \xe2\x82\xac \\xff\\xfe \\xed\\xa0\\x80 \\xc0\\xaf"),
             std::string::npos);
 }
 
@@ -105,7 +108,8 @@ TEST_F(Registry, UnparsableStoreReadsAsEmptyAndIsKeptAsideBeforeAWrite) {
            header + "\"Settings\"=\"orphan value\"\n",
            header + "[HKEY_CURRENT_USER\\Software\\Brackwater\\Projects\\PELLORY]\n\"S\"=\"cut",
            header + "[HKEY_CURRENT_USER\\Software\\Brackwater\\Projects\\PELLORY]\n\"S\"=\"\\q\"\n",
-           header + "[HKEY_CURRENT_USER\\Software\\Brackwater\\Projects\\PELLORY]\n\"S\"=dword:1x\n",
+           header +
+               "[HKEY_CURRENT_USER\\Software\\Brackwater\\Projects\\PELLORY]\n\"S\"=dword:1x\n",
            header + "[HKEY_CURRENT_USER\\\\Software]\n",
        }) {
     SetStoreText(bad);
