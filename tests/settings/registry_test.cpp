@@ -2,6 +2,8 @@
 #include "settings/registry.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <climits>
 #include <filesystem>
@@ -169,6 +171,25 @@ TEST_F(Registry, UnreachableStoreOrKeyStaysSilent) {
   RegistryRoot = kHkeyCurrentUser;
   EXPECT_NO_THROW(WriteRegString("PELL\nORY", "Settings", "lost"));
   EXPECT_FALSE(fs::exists(StoreFile()));
+}
+
+TEST_F(Registry, AStoreThatFailsToKeepAValueRaisesAndKeepsTheOldFile) {
+  WriteRegString("PELLORY", "Settings", "old");
+  const std::string before = StoreText();
+  {
+    // A file size limit makes the new file's write fail as a full disk would.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto* old_handler = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = before.size() + 10;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    EXPECT_THROW(WriteRegString("PELLORY", "Settings", std::string(200, 'n')), ERegistryException);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, old_handler);
+  }
+  EXPECT_EQ(StoreText(), before);
+  EXPECT_FALSE(fs::exists(StoreFile().string() + ".tmp"));
 }
 
 TEST_F(Registry, AStoreThatIsASymbolicLinkStaysOne) {
