@@ -1,0 +1,48 @@
+// The registry routines: every value Dovrik keeps between runs is a string or a 32-bit integer
+// under RegistryBaseKey + a key name, in the store of RegistryStore::ForCurrentUser().
+//
+// Reads give the caller's default when the key or the value is missing, and create nothing.
+// Writes create the key with all its parents. A store that cannot be opened or created is not
+// reported: reads give the default, writes store nothing. A value of the other type on a read, or
+// a store that fails to keep a value it could open, raises ERegistryException.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "settings/registry_exception.h"
+#include "settings/registry_text.h"
+
+namespace dovrik {
+
+using RegistryHive = std::uint32_t;
+inline constexpr RegistryHive kHkeyClassesRoot = 0x80000000;
+inline constexpr RegistryHive kHkeyCurrentUser = 0x80000001;
+inline constexpr RegistryHive kHkeyLocalMachine = 0x80000002;
+inline constexpr RegistryHive kHkeyUsers = 0x80000003;
+inline constexpr RegistryHive kHkeyCurrentConfig = 0x80000005;
+
+// Where every call reads and writes. The program never changes them; they are used from the
+// user-interface thread only.
+extern RegistryHive RegistryRoot;    // kHkeyCurrentUser
+extern std::string RegistryBaseKey;  // "Software\Brackwater\Projects\" (trailing backslash)
+
+// The hive's name as written in the store ("HKEY_CURRENT_USER"), or empty for an unknown handle.
+std::string_view RegistryHiveName(RegistryHive hive);
+// The store path of RegistryBaseKey + key_name under RegistryRoot, with no separator inserted
+// between the two; empty when no key can have that name (unknown hive, control bytes).
+std::string RegistryKeyPath(std::string_view key_name);
+
+std::string ReadRegString(std::string_view key_name, std::string_view value_name,
+                          std::string_view default_value);
+void WriteRegString(std::string_view key_name, std::string_view value_name, std::string_view value);
+std::int32_t ReadRegInteger(std::string_view key_name, std::string_view value_name,
+                            std::int32_t default_value);
+void WriteRegInteger(std::string_view key_name, std::string_view value_name, std::int32_t value);
+
+// Several values under one key in a single replacement of the store, in the given order: after a
+// crash or a failure the store holds all of them or none. Same failure rules as the writes above.
+void WriteRegValues(std::string_view key_name, std::vector<RegValue> values);
+
+}  // namespace dovrik
