@@ -71,7 +71,7 @@ void RunPendingSynchronize() {
     }
     {
       std::lock_guard lock(s.mutex);
-      r->error = error;
+      r->error = std::move(error);  // the worker alone releases it
       r->done = true;
     }
     s.cv.notify_all();
@@ -113,10 +113,14 @@ bool RunOnMainThread(const std::function<void()>& call) {
       return false;
     }
   }
-  std::unique_lock lock(s.mutex);
-  s.cv.wait(lock, [&] { return r->done || r->abandoned; });
-  if (!r->done) return false;
-  if (r->error) std::rethrow_exception(r->error);
+  std::exception_ptr error;
+  {
+    std::unique_lock lock(s.mutex);
+    s.cv.wait(lock, [&] { return r->done || r->abandoned; });
+    if (!r->done) return false;
+    error = std::move(r->error);
+  }
+  if (error) std::rethrow_exception(error);
   return true;
 }
 
@@ -159,7 +163,7 @@ void Thread::Run() {
   const bool free_self = free_on_terminate_;
   {
     std::lock_guard lock(impl_->mutex);
-    impl_->fatal = fatal;
+    impl_->fatal = std::move(fatal);
     impl_->finished.store(true);
   }
   impl_->cv.notify_all();
