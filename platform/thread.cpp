@@ -180,6 +180,7 @@ void Thread::WaitFor() {
   {
     std::lock_guard lock(impl_->mutex);
     if (!impl_->started) return;
+    if (impl_->thread.get_id() == std::this_thread::get_id()) return;  // would wait for itself
   }
   if (IsMainThread()) {
     SyncState& s = Sync();

@@ -290,6 +290,30 @@ TEST_F(AsyncSelectTest, DatagramSocketIsWritableAtRegistrationAndReadable) {
   EXPECT_EQ(Count(kFdWrite), 1);
 }
 
+TEST_F(AsyncSelectTest, DatagramErrorGoesToTheNextReceiveWithoutSpinning) {
+  std::uint16_t port;
+  {
+    int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = Loopback(0);
+    ::bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    ::close(probe);  // nobody listens there now: the kernel answers with a refusal
+  }
+  client_ = Socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to = Loopback(port);
+  ASSERT_EQ(Connect(client_, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  ASSERT_EQ(AsyncSelect(client_, window_, kSocketMsg, kFdRead), 0);
+  ASSERT_EQ(Send(client_, "x", 1, 0), 1);
+  ASSERT_TRUE(WaitFor(kFdRead));
+  char c;
+  EXPECT_EQ(Recv(client_, &c, 1, 0), -1);
+  EXPECT_EQ(LastSocketError(), 10061);
+  EXPECT_FALSE(WaitMessages(30));
+  EXPECT_EQ(Count(kFdRead), 1);
+}
+
 TEST(AsyncSelectErrors, CallsTranslateErrorsToWindowsSocketsNumbers) {
   WindowHandle w = AllocateHWnd([](const Message&) {});
   int fds[2];
