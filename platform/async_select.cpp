@@ -284,13 +284,17 @@ Phase Probe(int fd, int type) {
   sockaddr_storage peer{};
   len = sizeof peer;
   return getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) == 0 ? Phase::kConnected
-                                                                         : Phase::kIdle;
+                                                                        : Phase::kIdle;
 }
 
 }  // namespace
 
-int LastSocketError() { return t_last_error; }
-void SetLastSocketError(int code) { t_last_error = code; }
+int LastSocketError() {
+  return t_last_error;
+}
+void SetLastSocketError(int code) {
+  t_last_error = code;
+}
 
 int AsyncSelect(SocketHandle s, WindowHandle window, std::uint32_t msg, int mask) {
   int type = 0;

@@ -195,13 +195,17 @@ void Thread::WaitFor() {
   impl_->cv.wait(lock, [&] { return impl_->finished.load(); });
 }
 
-bool Thread::Finished() const { return impl_->finished.load(); }
+bool Thread::Finished() const {
+  return impl_->finished.load();
+}
 
 std::exception_ptr Thread::FatalException() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->fatal;
 }
 
-bool Thread::Synchronize(const std::function<void()>& call) { return RunOnMainThread(call); }
+bool Thread::Synchronize(const std::function<void()>& call) {
+  return RunOnMainThread(call);
+}
 
 }  // namespace dovrik::platform

@@ -77,9 +77,10 @@ void IdleCpu(double seconds) {
   });
   idle.join();
   ::close(lst);
-  std::printf("idle: %.1f s in WaitMessages(100) loops: CPU %.3f ms (%.4f%%), %d wake-ups, %d "
-              "dispatched\n",
-              seconds, cpu * 1e3, cpu / seconds * 100.0, wakeups, dispatched);
+  std::printf(
+      "idle: %.1f s in WaitMessages(100) loops: CPU %.3f ms (%.4f%%), %d wake-ups, %d "
+      "dispatched\n",
+      seconds, cpu * 1e3, cpu / seconds * 100.0, wakeups, dispatched);
 }
 
 void Latency(int posts) {

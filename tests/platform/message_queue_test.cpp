@@ -37,7 +37,7 @@ TEST(MessageQueue, CrossThreadPostIsDispatchedOnlyWhenTheOwnerPumps) {
   EXPECT_TRUE(r.got.empty());
   EXPECT_TRUE(Readable(fd));  // what a QSocketNotifier relies on
   EXPECT_TRUE(WaitMessages(5000));
-  EXPECT_TRUE(r.got.empty());  // waiting dispatches nothing
+  EXPECT_TRUE(r.got.empty());    // waiting dispatches nothing
   EXPECT_TRUE(WaitMessages(0));  // and what is ready stays ready
   EXPECT_EQ(PumpMessages(), 1);
   ASSERT_EQ(r.got.size(), 1u);
@@ -152,9 +152,9 @@ TEST(MessageQueue, WaitMessagesIsBounded) {
   PumpMessages();
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_FALSE(WaitMessages(30));
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                  t0)
-                .count();
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+          .count();
   EXPECT_GE(ms, 29);
   EXPECT_LT(ms, 2000);
 }
