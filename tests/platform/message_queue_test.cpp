@@ -170,6 +170,29 @@ TEST(MessageQueue, PostMessageWhileDropsWithdrawnMessages) {
   EXPECT_EQ(r.got[0].wparam, 2u);
 }
 
+TEST(MessageQueue, ConcurrentPostersLoseNothingAndKeepTheirOrder) {
+  constexpr int kPosters = 4;
+  constexpr int kEach = 2000;
+  std::vector<int> next(kPosters, 0);
+  int total = 0;
+  bool in_order = true;
+  WindowHandle w = AllocateHWnd([&](const Message& m) {
+    int poster = static_cast<int>(m.wparam);
+    in_order = in_order && m.lparam == next[poster];
+    next[poster] = static_cast<int>(m.lparam) + 1;
+    ++total;
+  });
+  std::vector<std::thread> posters;
+  for (int p = 0; p < kPosters; ++p)
+    posters.emplace_back([w, p] {
+      for (int i = 0; i < kEach; ++i) PostMessage(w, kUserMessage, p, i);
+    });
+  EXPECT_TRUE(PumpUntil([&] { return total == kPosters * kEach; }));
+  for (auto& t : posters) t.join();
+  EXPECT_TRUE(in_order);
+  DeallocateHWnd(w);
+}
+
 TEST(MessageQueue, MainThreadIsTheOneThatSetIt) {
   EXPECT_TRUE(IsMainThread());
   bool other = true;
