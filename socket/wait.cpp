@@ -77,7 +77,12 @@ void TCustomWait::Restore() { SetCaption(std::to_string(start_count_)); }
 
 void TCustomWait::TimerTick() {
   const int n = ParseNumber(caption_) - 1;
-  if (OnWait) OnWait(this, n);
+  if (OnWait) {
+    OnWait(this, n);
+    // A handler that stopped the countdown has ended it: the tick must not count on, or the
+    // caption would keep the count and a time-out could follow the stop.
+    if (!timer_->isActive()) return;
+  }
   if (n <= 0) {
     timer_->stop();
     modal_result_ = 2;
