@@ -76,7 +76,9 @@ QIcon LoadResourceIcon(const QString& name) {
 }
 }  // namespace
 
-int TIconList::AddResource(const QString& name) { return Add(LoadResourceIcon(name)); }
+int TIconList::AddResource(const QString& name) {
+  return Add(LoadResourceIcon(name));
+}
 
 void TIconList::Insert(int index, const QIcon& icon) {
   CheckIndex(index, Count() + 1);
@@ -126,7 +128,9 @@ int TIconList::IndexOf(const QIcon& icon) const {
   return -1;
 }
 
-void TIconList::BeginUpdate() { ++update_count_; }
+void TIconList::BeginUpdate() {
+  ++update_count_;
+}
 
 void TIconList::EndUpdate() {
   if (update_count_ > 0 && --update_count_ == 0) Changed();

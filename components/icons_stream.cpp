@@ -53,7 +53,8 @@ StreamParse ParseStream(std::span<const std::uint8_t> data) {
   }
   r.entries.reserve(static_cast<std::size_t>(n));
   for (std::int32_t i = 0; i < n; ++i) {
-    if (data.size() - pos < 4) return fail("truncated at the size of entry " + std::to_string(i + 1));
+    if (data.size() - pos < 4)
+      return fail("truncated at the size of entry " + std::to_string(i + 1));
     const std::int32_t s = ReadI32(data, pos);
     pos += 4;
     if (s < 0) {
@@ -66,7 +67,8 @@ StreamParse ParseStream(std::span<const std::uint8_t> data) {
     r.entries.emplace_back(data.begin() + pos, data.begin() + pos + s);
     pos += static_cast<std::size_t>(s);
   }
-  if (pos != data.size()) return fail(std::to_string(data.size() - pos) + " bytes after the last entry");
+  if (pos != data.size())
+    return fail(std::to_string(data.size() - pos) + " bytes after the last entry");
   return r;
 }
 
@@ -135,10 +137,10 @@ Bytes BuildIco(const std::vector<PngImage>& images) {
   for (const PngImage& img : images) {
     out.push_back(static_cast<std::uint8_t>(img.width >= 256 ? 0 : img.width));
     out.push_back(static_cast<std::uint8_t>(img.height >= 256 ? 0 : img.height));
-    out.push_back(0);    // colours in the palette: none
-    out.push_back(0);    // reserved
-    PutU16(out, 1);      // colour planes
-    PutU16(out, 32);     // bits per pixel
+    out.push_back(0);  // colours in the palette: none
+    out.push_back(0);  // reserved
+    PutU16(out, 1);    // colour planes
+    PutU16(out, 32);   // bits per pixel
     PutU32(out, static_cast<std::uint32_t>(img.png.size()));
     PutU32(out, offset);
     offset += static_cast<std::uint32_t>(img.png.size());

@@ -32,7 +32,7 @@ struct IcoImage {
   int width = 0;   // pixels, 1..256
   int height = 0;  // pixels, 1..256
   bool png = false;
-  Bytes data;      // the image payload as stored (a PNG file, or a bitmap of the classic kind)
+  Bytes data;  // the image payload as stored (a PNG file, or a bitmap of the classic kind)
 };
 
 struct IcoParse {

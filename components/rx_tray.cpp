@@ -55,9 +55,13 @@ void TRxTray::SetIcon(const QIcon& value) {
   IconChanged();
 }
 
-void TRxTray::SetIcons(const TIconList& value) { icons_->Assign(value); }
+void TRxTray::SetIcons(const TIconList& value) {
+  icons_->Assign(value);
+}
 
-bool TRxTray::Animated() const { return thread_ != nullptr && animated_; }
+bool TRxTray::Animated() const {
+  return thread_ != nullptr && animated_;
+}
 
 void TRxTray::SetAnimated(bool value) {
   const bool on = value && icons_->Count() > 0;
@@ -80,7 +84,9 @@ void TRxTray::SetInterval(quint16 value) {
   if (thread_) thread_->SetInterval(value);
 }
 
-void TRxTray::SetPopupMenu(QMenu* menu) { popup_menu_ = menu; }
+void TRxTray::SetPopupMenu(QMenu* menu) {
+  popup_menu_ = menu;
+}
 
 QString TRxTray::ShortTip(const QString& hint) {
   QString tip = hint.left(hint.indexOf(QLatin1Char('|')));
@@ -91,7 +97,9 @@ QString TRxTray::ShortTip(const QString& hint) {
   return tip;
 }
 
-QString TRxTray::Tip() const { return ShortTip(hint_); }
+QString TRxTray::Tip() const {
+  return ShortTip(hint_);
+}
 
 QIcon TRxTray::CurrentIcon() const {
   const int count = icons_->Count();
@@ -137,7 +145,9 @@ void TRxTray::RefreshTrayIcon() {
   }
 }
 
-void TRxTray::IconChanged() { RefreshTrayIcon(); }
+void TRxTray::IconChanged() {
+  RefreshTrayIcon();
+}
 
 void TRxTray::NextFrame() {
   if (destroying_ || !animated_) return;

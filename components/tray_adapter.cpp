@@ -49,6 +49,8 @@ bool QtTrayAdapter::Remove() {
   return was;
 }
 
-QPoint QtTrayAdapter::CursorPos() const { return QCursor::pos(); }
+QPoint QtTrayAdapter::CursorPos() const {
+  return QCursor::pos();
+}
 
 }  // namespace dovrik

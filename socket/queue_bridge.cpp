@@ -15,6 +15,8 @@ QueueBridge::QueueBridge(QObject* parent)
   SetProcessMessages([] { QCoreApplication::processEvents(); });
 }
 
-QueueBridge::~QueueBridge() { SetProcessMessages(nullptr); }
+QueueBridge::~QueueBridge() {
+  SetProcessMessages(nullptr);
+}
 
 }  // namespace dovrik

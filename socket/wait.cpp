@@ -25,7 +25,9 @@ TCustomWait::TCustomWait(QWidget* parent)
   connect(timer_, &QTimer::timeout, this, &TCustomWait::TimerTick);
 }
 
-TCustomWait::~TCustomWait() { timer_->stop(); }
+TCustomWait::~TCustomWait() {
+  timer_->stop();
+}
 
 int TCustomWait::ParseNumber(const std::string& text) {
   std::size_t i = 0;
@@ -48,13 +50,21 @@ bool TCustomWait::Visible() const {
   return parentWidget() != nullptr ? isVisibleTo(parentWidget()) : isVisible();
 }
 
-void TCustomWait::SetVisible(bool value) { QWidget::setVisible(value); }
+void TCustomWait::SetVisible(bool value) {
+  QWidget::setVisible(value);
+}
 
-quint16 TCustomWait::Interval() const { return static_cast<quint16>(timer_->interval()); }
+quint16 TCustomWait::Interval() const {
+  return static_cast<quint16>(timer_->interval());
+}
 
-void TCustomWait::SetInterval(quint16 ms) { timer_->setInterval(ms); }
+void TCustomWait::SetInterval(quint16 ms) {
+  timer_->setInterval(ms);
+}
 
-bool TCustomWait::Running() const { return timer_->isActive(); }
+bool TCustomWait::Running() const {
+  return timer_->isActive();
+}
 
 void TCustomWait::Start() {
   start_count_ = ParseNumber(caption_);
@@ -73,7 +83,9 @@ void TCustomWait::Stop() {
   if (OnWaitStop) OnWaitStop(this);
 }
 
-void TCustomWait::Restore() { SetCaption(std::to_string(start_count_)); }
+void TCustomWait::Restore() {
+  SetCaption(std::to_string(start_count_));
+}
 
 void TCustomWait::TimerTick() {
   const int n = ParseNumber(caption_) - 1;

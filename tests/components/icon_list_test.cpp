@@ -14,7 +14,9 @@ namespace {
 
 using testing::SolidIcon;
 
-QRgb PixelOf(const QIcon& icon) { return icon.pixmap(16, 16).toImage().pixel(8, 8); }
+QRgb PixelOf(const QIcon& icon) {
+  return icon.pixmap(16, 16).toImage().pixel(8, 8);
+}
 
 TEST(IconListTest, ItemsAtCountAppendsAndOutOfRangeIsAListError) {
   TIconList list;
@@ -136,7 +138,8 @@ TEST(IconListTest, UntrustedStreamsGiveAClearErrorAndAnEmptyList) {
       list.ReadData(c.data);
       ADD_FAILURE() << c.name << ": no error";
     } catch (const EIconError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << c.name << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos)
+          << c.name << ": " << e.what();
     }
     EXPECT_EQ(list.Count(), 0) << c.name;
   }

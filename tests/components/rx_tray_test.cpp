@@ -72,8 +72,11 @@ TEST_F(TrayTest, TipIsTheShortHintCutTo63Characters) {
   struct Case {
     QString hint, tip;
   } cases[] = {
-      {"Ready|details", "Ready"}, {hundred, hundred.left(63)}, {"Checking mail", "Checking mail"},
-      {"|only details", ""},      {"a|b|c", "a"},
+      {"Ready|details", "Ready"},
+      {hundred, hundred.left(63)},
+      {"Checking mail", "Checking mail"},
+      {"|only details", ""},
+      {"a|b|c", "a"},
   };
   tray_->SetIcon(SolidIcon(Qt::blue));
   for (const Case& c : cases) {

@@ -120,8 +120,9 @@ TEST_F(WaitTest, CaptionWithoutLeadingDigitsCountsFrom15) {
     std::string caption;
     int start;
     std::string shown;
-  } cases[] = {{"abc", 15, "15"},      {"", 15, "15"},   {"0", 15, "15"},
-               {"  7 sec", 7, "  7 sec"}, {"x9", 15, "15"}, {"99999999999", INT_MAX, "99999999999"}};
+  } cases[] = {{"abc", 15, "15"}, {"", 15, "15"},
+               {"0", 15, "15"},   {"  7 sec", 7, "  7 sec"},
+               {"x9", 15, "15"},  {"99999999999", INT_MAX, "99999999999"}};
   for (const Case& c : cases) {
     wait_.SetCaption(c.caption);
     wait_.Start();
@@ -144,7 +145,7 @@ TEST_F(WaitTest, PaintsFrameBarAndCount) {
   QImage quarter = wait_.grab().toImage();
   wait_.Stop();
 
-  EXPECT_EQ(full.pixel(0, 0), QColor(Qt::black).rgb());          // the frame
+  EXPECT_EQ(full.pixel(0, 0), QColor(Qt::black).rgb());            // the frame
   EXPECT_EQ(full.pixel(190 - 4, 20), highlight);                   // bar near its right end
   EXPECT_EQ(quarter.pixel(190 - 4, 20), QColor(Qt::white).rgb());  // shrunk: white there
   EXPECT_EQ(quarter.pixel(30, 26), highlight);                     // but still at its left end
