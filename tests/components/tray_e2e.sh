@@ -13,10 +13,23 @@ mkdir -p "$artefacts"
 tmp="$(mktemp -d)"
 pids=()
 cleanup() {
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  local i pid n
+  # Only the processes started here, newest first; a process that ignores TERM gets KILL.
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    pid="${pids[i]}"
+    kill "$pid" 2>/dev/null || continue
+    for ((n = 0; n < 40; n++)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   rm -rf "$tmp"
+}
+# Shows what the processes said when a step fails.
+diagnose() {
+  echo "--- demo stdout"; cat "$tmp/demo.out" 2>/dev/null || true
+  echo "--- demo stderr"; tail -n 40 "$tmp/demo.err" 2>/dev/null || true
+  echo "--- trayer"; tail -n 20 "$tmp/trayer.out" 2>/dev/null || true
+  echo "--- Xvfb"; tail -n 20 "$tmp/xvfb.err" 2>/dev/null || true
 }
 trap cleanup EXIT
 
@@ -32,41 +45,52 @@ wait_for() {
   return 1
 }
 has_line() { grep -q "$1" "$tmp/demo.out"; }
+# X clients get a bound of their own, so a stuck server can't stall the test.
+xc() { timeout 10 "$@"; }
+step() {
+  local what="$1"
+  shift
+  if ! wait_for "$@"; then
+    echo "FAILED: $what" >&2
+    diagnose >&2
+    exit 1
+  fi
+}
 
 mkdir -m 700 "$tmp/run"
 export XDG_RUNTIME_DIR="$tmp/run"
-Xvfb -displayfd 3 -screen 0 640x240x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.err" &
+Xvfb -displayfd 3 -screen 0 640x240x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.err" 2>&1 &
 pids+=($!)
-wait_for 10 test -s "$tmp/display"
+step "Xvfb" 10 test -s "$tmp/display"
 export DISPLAY=":$(head -n1 "$tmp/display")"
 echo "display $DISPLAY"
 
 trayer --edge top --align right --widthtype pixel --width 160 --heighttype pixel --height 40 \
   --SetDockType true --transparent false --tint 0x404040 >"$tmp/trayer.out" 2>&1 &
 pids+=($!)
-wait_for 10 sh -c 'xwininfo -root -tree | grep -q "\"panel\""'
+step "trayer's panel window" 10 sh -c 'timeout 5 xwininfo -root -tree | grep -q "\"panel\""'
 
 QT_QPA_PLATFORM=xcb "$demo" >"$tmp/demo.out" 2>"$tmp/demo.err" &
 pids+=($!)
-if ! wait_for 15 has_line '^geometry '; then cat "$tmp/demo.out" "$tmp/demo.err"; exit 1; fi
+step "the icon in the tray" 20 has_line '^geometry '
 read -r _ x y w h < <(grep '^geometry ' "$tmp/demo.out" | head -n1)
 cx=$((x + w / 2))
 cy=$((y + h / 2))
 echo "icon at $x,$y ${w}x$h"
 
-xdotool mousemove "$cx" "$cy" click 1
-if ! wait_for 10 has_line '^OnClick left'; then cat "$tmp/demo.out" "$tmp/demo.err"; exit 1; fi
+xc xdotool mousemove "$cx" "$cy" click 1
+step "OnClick after a left click" 10 has_line '^OnClick left'
 echo "left click: $(grep '^OnClick left' "$tmp/demo.out")"
 
-xdotool mousemove "$cx" "$cy" click 3
-if ! wait_for 10 has_line '^menu shown'; then cat "$tmp/demo.out" "$tmp/demo.err"; exit 1; fi
-# The menu is mapped once it shows; wait until the server has it on screen, then take the picture.
-wait_for 10 sh -c 'xdotool search --onlyvisible --class tray_e2e_demo | grep -q .'
-import -window root "$artefacts/tray-e2e.png"
+xc xdotool mousemove "$cx" "$cy" click 3
+step "the menu after a right click" 10 has_line '^menu shown'
+# The demo says so once the menu has been painted; then the picture shows it.
+step "the menu painted" 10 has_line '^menu painted'
+xc import -window root "$artefacts/tray-e2e.png"
 echo "screenshot $artefacts/tray-e2e.png"
 if grep -q '^OnClick right' "$tmp/demo.out"; then echo "right click raised OnClick" >&2; exit 1; fi
 
 # Pick "Exit" from the open menu: the demo ends by itself.
-xdotool key Up Return
-if ! wait_for 10 has_line '^action Exit'; then cat "$tmp/demo.out" "$tmp/demo.err"; exit 1; fi
+xc xdotool key Up Return
+step "the Exit item chosen" 10 has_line '^action Exit'
 cat "$tmp/demo.out"

@@ -2,6 +2,7 @@
 // reports on stdout, one line each: the icon's screen geometry once it is in the tray, every
 // click, the menu showing, and the actions chosen.
 #include <QApplication>
+#include <QEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QSystemTrayIcon>
@@ -30,6 +31,21 @@ QIcon EnvelopeIcon() {
   return QIcon(pixmap);
 }
 
+// Says "menu painted" once the menu has been painted (after the paint, not before it).
+class PaintWatch : public QObject {
+ public:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint && !told_) {
+      told_ = true;
+      QTimer::singleShot(0, [] { Say("menu painted"); });
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  bool told_ = false;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -44,6 +60,8 @@ int main(int argc, char** argv) {
   menu.setDefaultAction(menu.actions().value(1));
   QObject::connect(menu.actions().value(2), &QAction::triggered, &app, &QApplication::quit);
   QObject::connect(&menu, &QMenu::aboutToShow, [] { Say("menu shown"); });
+  PaintWatch paint_watch;
+  menu.installEventFilter(&paint_watch);
 
   dovrik::TRxTray tray;
   tray.SetHint("Not checked yet|Dovrik tray test");
