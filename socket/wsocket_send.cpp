@@ -81,8 +81,10 @@ void TCustomWSocket::TryToSend() {
       }
       return;  // would-block: a write notification follows when there is room
     }
+    // A short count means the platform's buffer is full. Linux arms the next write
+    // notification only on would-block, so go on: the next call either sends (room was freed
+    // meanwhile) or fails with would-block and so arms the notification.
     block->Remove(n);
-    if (n < len) return;
   }
 }
 

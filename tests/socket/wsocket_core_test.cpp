@@ -140,8 +140,8 @@ TEST(WSocketConnect, OnErrorReplacesTheExceptionOnce) {
 
 TEST(WSocketConnect, DatagramConnectReportsBeforeReturning) {
   PlainServer udp(false, SOCK_DGRAM);
-  TWSocket s;
   EventLog log;
+  TWSocket s;
   log.Attach(s);
   Target(s, udp.port, "udp");
   EXPECT_EQ(s.SocketType(), SOCK_DGRAM);
