@@ -318,7 +318,7 @@ TEST(WSocketWait, MultiThreadedWaitPumpsUntilTheState) {
 }
 
 TEST(WSocketWait, MultiThreadedWaitTimesOutOnTheClock) {
-  test::FakeClock clock(/*step=*/5);
+  test::FakeClock clock(/*step=*/20);
   test::ClockOverride use(&clock);
   TWSocket s;
   s.SetMultiThreaded(true);
