@@ -72,7 +72,8 @@ void TCustomWSocket::TryToSend() {
       continue;
     }
     if (gather && FSendBufferList.size() > 1) {
-      if (!FSendStaging) FSendStaging = std::make_unique<unsigned char[]>(kSendGatherSize);
+      if (!FSendStaging)
+        FSendStaging = std::make_unique_for_overwrite<unsigned char[]>(kSendGatherSize);
       len = 0;
       for (const auto& b : FSendBufferList) {
         int part = 0;

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -170,15 +171,29 @@ Result WSocketPair(std::size_t total) {
   return r;
 }
 
+Result Median(std::vector<Result> runs) {
+  std::sort(runs.begin(), runs.end(),
+            [](const Result& a, const Result& b) { return a.seconds < b.seconds; });
+  Result m = runs[runs.size() / 2];
+  for (const Result& r : runs) m.ok = m.ok && r.ok;
+  return m;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 64;
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
   const std::size_t total = mib << 20;
-  const Result plain = PlainPair(total);
-  const Result ws = WSocketPair(total);
+  std::vector<Result> plain_runs, ws_runs;
+  for (int i = 0; i < rounds; ++i) {  // interleaved, so both see the same machine load
+    plain_runs.push_back(PlainPair(total));
+    ws_runs.push_back(WSocketPair(total));
+  }
+  const Result plain = Median(plain_runs);
+  const Result ws = Median(ws_runs);
   const double mb = static_cast<double>(total) / 1e6;
-  std::printf("bulk transfer of %zu MiB over loopback\n", mib);
+  std::printf("bulk transfer of %zu MiB over loopback, median of %d rounds\n", mib, rounds);
   std::printf("plain blocking pair : %8.1f MB/s  wall %.3f s  cpu %.3f s%s\n", mb / plain.seconds,
               plain.seconds, plain.cpu, plain.ok ? "" : "  (INCOMPLETE)");
   std::printf("TWSocket pair       : %8.1f MB/s  wall %.3f s  cpu %.3f s%s\n", mb / ws.seconds,
