@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -111,19 +112,20 @@ inline const char* StateName(TSocketState s) {
   return s <= wsClosed ? names[s] : "?";
 }
 
-// Records every event of a socket as text, in order.
+// Records every event of a socket as text, in order. The lines are shared with the handlers,
+// so a socket destroyed after its log can still record its close.
 struct EventLog {
-  std::vector<std::string> lines;
+  std::shared_ptr<std::vector<std::string>> shared = std::make_shared<std::vector<std::string>>();
+  std::vector<std::string>& lines = *shared;
   void Attach(TCustomWSocket& s) {
-    s.OnChangeState = [this](TObject*, TSocketState o, TSocketState n) {
-      lines.push_back(std::string("state ") + StateName(o) + ">" + StateName(n));
+    auto out = shared;
+    s.OnChangeState = [out](TObject*, TSocketState o, TSocketState n) {
+      out->push_back(std::string("state ") + StateName(o) + ">" + StateName(n));
     };
-    s.OnSessionConnected = [this](TObject*, Word e) {
-      lines.push_back("connected " + std::to_string(e));
+    s.OnSessionConnected = [out](TObject*, Word e) {
+      out->push_back("connected " + std::to_string(e));
     };
-    s.OnSessionClosed = [this](TObject*, Word e) {
-      lines.push_back("closed " + std::to_string(e));
-    };
+    s.OnSessionClosed = [out](TObject*, Word e) { out->push_back("closed " + std::to_string(e)); };
   }
   int Count(const std::string& line) const {
     int n = 0;

@@ -140,8 +140,8 @@ TEST(WSocketConnect, OnErrorReplacesTheExceptionOnce) {
 
 TEST(WSocketConnect, DatagramConnectReportsBeforeReturning) {
   PlainServer udp(false, SOCK_DGRAM);
-  TWSocket s;
   EventLog log;
+  TWSocket s;
   log.Attach(s);
   Target(s, udp.port, "udp");
   EXPECT_EQ(s.SocketType(), SOCK_DGRAM);
@@ -318,7 +318,7 @@ TEST(WSocketWait, MultiThreadedWaitPumpsUntilTheState) {
 }
 
 TEST(WSocketWait, MultiThreadedWaitTimesOutOnTheClock) {
-  test::FakeClock clock(/*step=*/5);
+  test::FakeClock clock(/*step=*/20);
   test::ClockOverride use(&clock);
   TWSocket s;
   s.SetMultiThreaded(true);

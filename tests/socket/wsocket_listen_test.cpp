@@ -74,8 +74,8 @@ TEST(WSocketListen, StreamListenAcceptAndDup) {
 }
 
 TEST(WSocketListen, DatagramListenReportsConnectedBeforeReturning) {
-  TWSocket s;
   EventLog log;
+  TWSocket s;
   log.Attach(s);
   s.SetProto("udp");
   s.SetAddr("127.0.0.1");
