@@ -200,9 +200,13 @@ TEST_F(SingleThreadedSocketTest, ReadLineWaitsThroughTheControlForTheLine) {
 }
 
 TEST_F(SingleThreadedSocketTest, FlushSendsEverythingWhileTheApplicationTurns) {
+  // Small socket buffers on both ends, so the data can't all go out at once.
+  const int small = 16384;
+  ::setsockopt(server_.sock.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
   Connect();
+  ::setsockopt(sock_.Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
   ::fcntl(peer_.fd, F_SETFL, ::fcntl(peer_.fd, F_GETFL) | O_NONBLOCK);
-  const std::string data(4 << 20, 'x');
+  const std::string data(1 << 20, 'x');
   std::size_t received = 0;
   QTimer reader;  // the peer reads in steps on the same thread, driven by the event loop
   QObject::connect(&reader, &QTimer::timeout, [&] {
