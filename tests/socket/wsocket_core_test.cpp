@@ -152,6 +152,28 @@ TEST(WSocketConnect, DatagramConnectReportsBeforeReturning) {
   EXPECT_GT(s.LocalPortNum(), 0);
 }
 
+TEST(WSocketClose, AbortWhileConnectingDropsTheAttempt) {
+  PlainServer server;
+  EventLog log;
+  TWSocket s;
+  s.SetMultiThreaded(true);
+  log.Attach(s);
+  Target(s, server.port);
+  s.Connect();
+  s.Abort();
+  // The connect outcome of the old handle must not reach the socket any more; a new
+  // connection's report proves the queue has moved on.
+  Target(s, server.port);
+  s.Connect();
+  ASSERT_TRUE(PumpUntil([&] { return s.State() == wsConnected; }));
+  const std::vector<std::string> expected = {
+      "state closed>opened",        "state opened>connecting",
+      "state connecting>closed",    "closed 0",
+      "state closed>opened",        "state opened>connecting",
+      "state connecting>connected", "connected 0"};
+  EXPECT_EQ(log.lines, expected);
+}
+
 TEST(WSocketClose, PeerCloseThenLocalCloseFiresSessionClosedOnce) {
   PlainServer server;
   TWSocket s;
