@@ -152,6 +152,28 @@ TEST(WSocketConnect, DatagramConnectReportsBeforeReturning) {
   EXPECT_GT(s.LocalPortNum(), 0);
 }
 
+TEST(WSocketClose, AbortWhileConnectingDropsTheAttempt) {
+  PlainServer server;
+  EventLog log;
+  TWSocket s;
+  s.SetMultiThreaded(true);
+  log.Attach(s);
+  Target(s, server.port);
+  s.Connect();
+  s.Abort();
+  // The connect outcome of the old handle must not reach the socket any more; a new
+  // connection's report proves the queue has moved on.
+  Target(s, server.port);
+  s.Connect();
+  ASSERT_TRUE(PumpUntil([&] { return s.State() == wsConnected; }));
+  const std::vector<std::string> expected = {
+      "state closed>opened",        "state opened>connecting",
+      "state connecting>closed",    "closed 0",
+      "state closed>opened",        "state opened>connecting",
+      "state connecting>connected", "connected 0"};
+  EXPECT_EQ(log.lines, expected);
+}
+
 TEST(WSocketClose, PeerCloseThenLocalCloseFiresSessionClosedOnce) {
   PlainServer server;
   TWSocket s;
@@ -246,6 +268,35 @@ TEST(WSocketNotify, StaleNotificationForAnotherHandleIsIgnored) {
   platform::PumpMessages();
   EXPECT_EQ(sent, 2);
   EXPECT_EQ(s.State(), wsConnected);
+}
+
+TEST(WSocketNotify, HandlerExceptionLeavesThePumpAndTheSocketGoesOn) {
+  PlainServer server;
+  TWSocket s;
+  s.SetMultiThreaded(true);
+  std::string got;
+  s.OnSessionConnected = [&](TObject*, Word) { throw ESocketException("dialogue failed"); };
+  s.OnDataAvailable = [&](TObject*, Word) {
+    char buf[16];
+    int n = s.Receive(buf, sizeof buf);
+    if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+  };
+  Target(s, server.port);
+  s.Connect();
+  std::string thrown;
+  for (int i = 0; i < 100 && thrown.empty(); ++i) {
+    try {
+      platform::PumpMessages();
+      platform::WaitMessages(50);
+    } catch (const ESocketException& e) {
+      thrown = e.what();
+    }
+  }
+  EXPECT_EQ(thrown, "dialogue failed");
+  EXPECT_EQ(s.State(), wsConnected);
+  test::Fd peer = server.Accept();
+  test::SendAll(peer.fd, "ok");
+  ASSERT_TRUE(PumpUntil([&] { return got == "ok"; }));
 }
 
 TEST(WSocketNotify, PauseIgnoresNotificationsUntilResume) {
