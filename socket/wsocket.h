@@ -155,6 +155,8 @@ class TCustomWSocket : public TComponent {
   TSocket AcceptedHandle() const { return FAcceptedHandle; }
   bool AllSent() const { return FAllSent; }
   bool Paused() const { return FPaused; }
+  // The message of the last exception that ended a read loop (the loop doesn't let it out).
+  const std::string& LastReadLoopError() const { return FReadLoopError; }
 
  protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
@@ -209,7 +211,8 @@ class TCustomWSocket : public TComponent {
   platform::WindowHandle FWindowHandle = 0;
   platform::LookupTask FDnsTask = 0;
   sockaddr_in FSockAddr{};
-  std::uint16_t FHandleSerial = 0;  // tags self-posted notifications of the current handle
+  std::uint16_t FHandleSerial = 0;
+  std::string FReadLoopError;  // tags self-posted notifications of the current handle
 };
 
 // Publishes the properties; adds no behaviour.
