@@ -92,6 +92,7 @@ class EngineTest : public ::testing::Test {
   }
   void GivePassword(std::vector<std::string> answers) {
     answers_ = std::move(answers);
+    pass_calls_ = 0;
     engine_->OnGetPass = [this](TQuorrel*, std::string& aPass) {
       aPass = pass_calls_ < answers_.size() ? answers_[pass_calls_] : std::string();
       ++pass_calls_;
@@ -112,9 +113,11 @@ class EngineTest : public ::testing::Test {
   bool AwaitDone(std::size_t n = 1) {
     return PumpUntil([&] { return done_.size() >= n; });
   }
-  // Moves the fake clock on once a session is surely waiting on it.
-  void Elapse(double seconds) {
-    ASSERT_TRUE(clock_.AwaitWorkerReads(3));
+  // Moves the fake clock on once the session is surely inside the wait that should time out: the
+  // caller has seen the server reach the point after which that wait begins, and a session reads
+  // the clock at most twice between that point and taking its reference time.
+  void Elapse(double seconds, int reads = 3) {
+    ASSERT_TRUE(clock_.AwaitWorkerReads(reads));
     clock_.Set(clock_.Now() + seconds);
   }
 

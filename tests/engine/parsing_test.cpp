@@ -40,8 +40,13 @@ TEST(StrToIntDefTrim, Table) {
       {"2147483648", -99},
       {"-2147483649", -99},
       {"99999999999999999999", -99},
-      {std::string("\x01" "12\x1f", 4), 12},
-      {"\xa0" "12", -99},  // only bytes up to the blank are trimmed
+      {std::string("\x01"
+                   "12\x1f",
+                   4),
+       12},
+      {"\xa0"
+       "12",
+       -99},  // only bytes up to the blank are trimmed
   };
   for (const auto& c : cases) EXPECT_EQ(StrToIntDefTrim(c.text, -99), c.expected) << c.text;
 }
@@ -69,7 +74,7 @@ TEST(ParseStatReply, Table) {
       {"+OK\r\n", 0, 0},
       {"+OK x 12\r\n", -1, 12},
       {"+OK 2 3310\r\n+OK bye\r\n", 2, -1},  // a second line behind the reply is kept in R
-      {"+OK  5 6\r\n", -1, -1},             // two blanks: an empty count, "5 6" as size
+      {"+OK  5 6\r\n", -1, -1},              // two blanks: an empty count, "5 6" as size
   };
   for (const auto& c : cases) {
     int count = 0;
@@ -86,12 +91,9 @@ TEST(SmtpDataBlock, Table) {
     std::string block;
   };
   const std::vector<Case> cases = {
-      {"Hi\r\n.x", "Hi\r\n..x\r\n\r\n.\r\n"},
-      {"", "\r\n.\r\n"},
-      {"a\nb\n", "a\r\nb\r\n\r\n.\r\n"},
-      {"a\rb", "a\r\nb\r\n\r\n.\r\n"},
-      {".\r\n", "..\r\n\r\n.\r\n"},
-      {"x.y\r\n\r\n..", "x.y\r\n\r\n...\r\n\r\n.\r\n"},
+      {"Hi\r\n.x", "Hi\r\n..x\r\n\r\n.\r\n"}, {"", "\r\n.\r\n"},
+      {"a\nb\n", "a\r\nb\r\n\r\n.\r\n"},      {"a\rb", "a\r\nb\r\n\r\n.\r\n"},
+      {".\r\n", "..\r\n\r\n.\r\n"},           {"x.y\r\n\r\n..", "x.y\r\n\r\n...\r\n\r\n.\r\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(BuildSmtpDataBlock(c.text), c.block) << c.text;
 }
@@ -106,8 +108,9 @@ TEST(ParseHeader, MatchesNameAndColonOnly) {
   EXPECT_EQ(value, "");
   value = "kept";
   const std::vector<std::pair<const char*, const char*>> misses = {
-      {"SUBJECT", "Subject :x"}, {"SUBJECT", " Subject: x"}, {"TO", "Topic: x"},
-      {"TO", "TO"},              {"TO", "XTo: a"},           {"DATE", ""}};
+      {"SUBJECT", "Subject :x"}, {"SUBJECT", " Subject: x"},
+      {"TO", "Topic: x"},        {"TO", "TO"},
+      {"TO", "XTo: a"},          {"DATE", ""}};
   for (const auto& [name, line] : misses) EXPECT_FALSE(ParseHeader(name, line, value)) << line;
   EXPECT_EQ(value, "kept");
 }

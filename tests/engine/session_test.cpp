@@ -1,8 +1,7 @@
 // The engine's sessions against the test mail server: the exact wire of each action, every result
 // code at its place, the password loop, busy actions, concurrency and destruction.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -167,6 +166,7 @@ TEST_F(EngineTest, GetKeepsTheReplyByteForByte) {
 
   // A failed retrieval keeps the previous text.
   done_.clear();
+  GivePassword({"secret"});
   const std::string previous = engine_->MessageText();
   ASSERT_TRUE(engine_->GetMessage(9));
   ASSERT_TRUE(AwaitDone());
@@ -178,13 +178,23 @@ TEST_F(EngineTest, GetKeepsTheReplyByteForByte) {
 TEST_F(EngineTest, TricklingRepliesAreWaitedFor) {
   MailBehaviour b;
   b.trickle_gap_ms = 1;
-  b.list_after_user = true;
   b.messages = {"Subject: s\r\n\r\nbody\r\n"};
   Pop3(b);
+  GivePassword({"secret"});
   ASSERT_TRUE(engine_->GetMessage(1));
   ASSERT_TRUE(AwaitDone());
   EXPECT_EQ(engine_->ErrorCode(acGetMessage), 0);
   EXPECT_EQ(engine_->MessageText(), "+OK 20 octets\r\nSubject: s\r\n\r\nbody\r\n.\r\n");
+
+  // A listing accepted after USER is not read to its end: its lines that trickle in after RETR
+  // went out are taken for RETR's answer.
+  b.list_after_user = true;
+  Pop3(b);
+  done_.clear();
+  ASSERT_TRUE(engine_->GetMessage(1));
+  ASSERT_TRUE(AwaitDone());
+  EXPECT_EQ(engine_->ErrorCode(acGetMessage), kQrCommandRefused);
+  EXPECT_EQ(engine_->ErrorText(acGetMessage).rfind("1 20\r\n", 0), 0u);
 }
 
 TEST_F(EngineTest, CutMessagesAreMarkedTruncated) {
@@ -203,8 +213,8 @@ TEST_F(EngineTest, CutMessagesAreMarkedTruncated) {
     done_.clear();
     ASSERT_TRUE(engine_->GetMessage(2));
     if (c.cut == MailCut::kStall) {
-      ASSERT_TRUE(server.WaitConnections(1, std::chrono::seconds(5)));
-      Elapse(11);
+      ASSERT_TRUE(server.WaitCuts(1, std::chrono::seconds(5)));
+      Elapse(11, 4);
     }
     ASSERT_TRUE(AwaitDone());
     EXPECT_EQ(engine_->ErrorCode(acGetMessage), c.code) << static_cast<int>(c.cut);
@@ -287,7 +297,8 @@ TEST_F(EngineTest, SmtpFailures) {
     ASSERT_TRUE(engine_->SendMail("me@x", "you@y", "x"));
     ASSERT_TRUE(AwaitDone());
     EXPECT_EQ(engine_->ErrorCode(acSend), c.code) << c.wire;
-    EXPECT_EQ(engine_->ErrorText(acSend), c.text);
+    // The text is all that had arrived: the refusal first, maybe the answer to what followed.
+    EXPECT_EQ(engine_->ErrorText(acSend).rfind(c.text, 0), 0u) << engine_->ErrorText(acSend);
     ASSERT_TRUE(server.WaitClosed(1, std::chrono::seconds(5)));
     EXPECT_EQ(server.Received(0), c.wire);
   }
@@ -300,8 +311,8 @@ TEST_F(EngineTest, ConnectionAndGreetingFailures) {
     std::string text;
   };
   // Refused connections, for both sides, without waiting for the time-out.
-  for (const Case c : {Case{false, kQrServerNotFound, "Server not found"},
-                       Case{true, kQrServerNotFound, "Server not found"}}) {
+  for (const Case& c : {Case{false, kQrServerNotFound, "Server not found"},
+                        Case{true, kQrServerNotFound, "Server not found"}}) {
     done_.clear();
     engine_->SetInPort(ClosedPort());
     engine_->SetOutPort(ClosedPort());

@@ -125,6 +125,11 @@ bool MailServer::WaitConnections(std::size_t n, std::chrono::milliseconds bound)
   return changed_.wait_for(lock, bound, [&] { return connections_.size() >= n; });
 }
 
+bool MailServer::WaitCuts(std::size_t n, std::chrono::milliseconds bound) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, bound, [&] { return cuts_ >= n; });
+}
+
 bool MailServer::WaitClosed(std::size_t n, std::chrono::milliseconds bound) const {
   std::unique_lock<std::mutex> lock(mutex_);
   return changed_.wait_for(lock, bound, [&] { return closed_ >= n; });
@@ -303,7 +308,13 @@ void MailServer::ServePop3(Connection& c) {
       if (b.cut != MailCut::kNone) {
         if (!SendReply(c, std::string_view(reply).substr(0, std::min(b.cut_after, reply.size()))))
           return;
+        auto count_cut = [&] {
+          std::lock_guard<std::mutex> guard(mutex_);
+          ++cuts_;
+          changed_.notify_all();
+        };
         if (b.cut == MailCut::kStall) {
+          count_cut();
           Drain(c);
           return;
         }
@@ -313,6 +324,7 @@ void MailServer::ServePop3(Connection& c) {
         }
         close(c.fd);
         c.fd = -1;
+        count_cut();
         return;
       }
     } else if (word == "DELE" && valid) {

@@ -64,6 +64,8 @@ class MailServer {
   // Bounded waits for tests; true when the condition holds.
   bool WaitConnections(std::size_t n, std::chrono::milliseconds bound) const;
   bool WaitClosed(std::size_t n, std::chrono::milliseconds bound) const;  // n connections ended
+  // n RETR replies have been cut (the partial reply is out, the cut is done).
+  bool WaitCuts(std::size_t n, std::chrono::milliseconds bound) const;
 
  private:
   struct Connection;
@@ -88,6 +90,7 @@ class MailServer {
   std::vector<std::unique_ptr<Connection>> connections_;
   std::vector<std::string> mailbox_;
   std::size_t closed_ = 0;
+  std::size_t cuts_ = 0;
 };
 
 }  // namespace dovrik::tools
