@@ -139,6 +139,10 @@ void tCheckThread::SocketDataAvailable(TObject*, Word Error) {
   FReply.resize(old + static_cast<std::size_t>(count));
   const int got = FSocket->Receive(FReply.data() + old, count);
   FReply.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
+  if (FSizeHint && FReply.find("\r\n") != std::string::npos) {
+    FSizeHint = false;
+    ReserveForMessage();
+  }
 }
 
 void tCheckThread::SocketChangeState(TObject*, TSocketState, TSocketState NewState) {
