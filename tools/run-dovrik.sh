@@ -10,14 +10,15 @@ cmake --build --preset default
 # through the headless driver, which reads the password from standard input when asked.
 tools="build/default/tools"
 coproc MAIL { exec "$tools/mailserver/dovrik-mailserver" --user demo --pass demo; }
-trap 'kill "$MAIL_PID" 2>/dev/null || true' EXIT
+server_pid=$MAIL_PID
+trap 'kill "$server_pid" 2>/dev/null || true' EXIT
 read -r _ pop3_port <&"${MAIL[0]}"
 echo "Demo mail server on 127.0.0.1:$pop3_port"
 echo "dovrik-probe check:"
 echo demo | "$tools/probe/dovrik-probe" --port "$pop3_port" --user demo check
 echo "dovrik-probe get 1:"
 echo demo | "$tools/probe/dovrik-probe" --port "$pop3_port" --user demo get 1
-kill "$MAIL_PID"
-wait "$MAIL_PID" 2>/dev/null || true
+kill "$server_pid"
+wait "$server_pid" 2>/dev/null || true
 trap - EXIT
 echo "Demo mail server stopped."

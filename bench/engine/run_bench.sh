@@ -10,7 +10,8 @@ server="$build/tools/mailserver/dovrik-mailserver"
 "$bench" check 500
 
 coproc MAIL { exec "$server" --no-samples --message-size 1048576 --message-size 20971520; }
-trap 'kill "$MAIL_PID" 2>/dev/null || true' EXIT
+server_pid=$MAIL_PID
+trap 'kill "$server_pid" 2>/dev/null || true' EXIT
 read -r _ port <&"${MAIL[0]}"
 for n in 1 2; do
   for how in plain engine plain engine plain engine; do
