@@ -17,22 +17,22 @@ std::string Format(const std::string& fmt, const std::vector<TFormatArg>& args) 
       out += c;
       continue;
     }
-    char spec = fmt[++i];
-    if (spec == '%') {
+    char conversion = fmt[++i];
+    if (conversion == '%') {
       out += '%';
-    } else if (spec == 'd' || spec == 's') {
+    } else if (conversion == 'd' || conversion == 's') {
       if (next >= args.size())
         throw ESocketException("Format '" + fmt + "' invalid or incompatible with argument");
       const TFormatArg& a = args[next++];
-      if (spec == 'd' && std::holds_alternative<int>(a))
+      if (conversion == 'd' && std::holds_alternative<int>(a))
         out += std::to_string(std::get<int>(a));
-      else if (spec == 's' && std::holds_alternative<std::string>(a))
+      else if (conversion == 's' && std::holds_alternative<std::string>(a))
         out += std::get<std::string>(a);
       else
         throw ESocketException("Format '" + fmt + "' invalid or incompatible with argument");
     } else {
       out += '%';
-      out += spec;
+      out += conversion;
     }
   }
   return out;

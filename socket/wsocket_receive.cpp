@@ -165,7 +165,6 @@ void TCustomWSocket::WaitForClose() {
     unsigned char probe = 0;
     const int n = platform::Recv(FSocketHandle, &probe, 1, MSG_PEEK);
     if (n == 0) {
-      FLastError = 0;
       Close();
       break;
     }

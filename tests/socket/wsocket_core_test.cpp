@@ -270,6 +270,35 @@ TEST(WSocketNotify, StaleNotificationForAnotherHandleIsIgnored) {
   EXPECT_EQ(s.State(), wsConnected);
 }
 
+TEST(WSocketNotify, HandlerExceptionLeavesThePumpAndTheSocketGoesOn) {
+  PlainServer server;
+  TWSocket s;
+  s.SetMultiThreaded(true);
+  std::string got;
+  s.OnSessionConnected = [&](TObject*, Word) { throw ESocketException("dialogue failed"); };
+  s.OnDataAvailable = [&](TObject*, Word) {
+    char buf[16];
+    int n = s.Receive(buf, sizeof buf);
+    if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+  };
+  Target(s, server.port);
+  s.Connect();
+  std::string thrown;
+  for (int i = 0; i < 100 && thrown.empty(); ++i) {
+    try {
+      platform::PumpMessages();
+      platform::WaitMessages(50);
+    } catch (const ESocketException& e) {
+      thrown = e.what();
+    }
+  }
+  EXPECT_EQ(thrown, "dialogue failed");
+  EXPECT_EQ(s.State(), wsConnected);
+  test::Fd peer = server.Accept();
+  test::SendAll(peer.fd, "ok");
+  ASSERT_TRUE(PumpUntil([&] { return got == "ok"; }));
+}
+
 TEST(WSocketNotify, PauseIgnoresNotificationsUntilResume) {
   PlainServer server;
   TWSocket s;
