@@ -19,12 +19,14 @@ struct LookupResult {
 // Starts looking up name; when done, posts msg to window with wparam = task and lparam = error
 // word << 16. Returns 0 with SetLastSocketError when it cannot start.
 LookupTask StartHostLookup(const std::string& name, WindowHandle window, std::uint32_t msg);
-// Takes the result of a finished task (once). False when unknown or cancelled.
+// Takes the result of a finished task (once). False when unknown, cancelled or still running.
 bool TakeLookupResult(LookupTask task, LookupResult& out);
-// Cancels: no message is posted afterwards and the result is dropped. False if unknown.
+// Cancels: no message for it is dispatched afterwards (one already queued is dropped) and the
+// result is dropped. False if unknown (finished and taken, or cancelled already).
 bool CancelHostLookup(LookupTask task);
 
-// Blocking look-ups on the calling thread (IPv4): 0 or a Windows Sockets number.
+// Blocking look-ups on the calling thread (IPv4): 0 or a Windows Sockets number (11004 when the
+// name exists without an IPv4 address). Addresses in network order, without duplicates.
 int ResolveHostBlocking(const std::string& name, std::vector<std::uint32_t>& addrs);
 
 }  // namespace dovrik::platform

@@ -6,8 +6,10 @@
 // pumps (PumpMessages) or while Qt drains the queue's descriptor on the GUI thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace dovrik::platform {
 
@@ -35,13 +37,21 @@ void DeallocateHWnd(WindowHandle window);
 bool PostMessage(WindowHandle window, std::uint32_t msg, std::uintptr_t wparam,
                  std::intptr_t lparam);
 
+// Like PostMessage, but the message is dropped at dispatch time if *valid reads false by then:
+// lets the poster withdraw a message that may already sit in the queue (cancelled look-ups).
+bool PostMessageWhile(WindowHandle window, std::uint32_t msg, std::uintptr_t wparam,
+                      std::intptr_t lparam, std::shared_ptr<const std::atomic<bool>> valid);
+
 // Dispatches everything ready on the calling thread's queue without blocking: socket readiness,
 // posted messages and expired timers, in arrival order per source. Re-entrant: a handler may call
-// it again. Returns the number of messages dispatched.
+// it again (the nested pump continues with the same waiting messages, and a window deallocated
+// meanwhile gets nothing more). It dispatches what was ready when it began; what arrives while it
+// runs is left for the next pump. Returns the number of messages dispatched.
 int PumpMessages();
 
 // Blocks at most timeout_ms until something is ready on the calling thread's queue (returns at
-// once if something already is). Dispatches nothing. True when something is ready.
+// once if something already is; a negative timeout waits without limit). Dispatches nothing.
+// True when something is ready.
 bool WaitMessages(int timeout_ms);
 
 // The queue's pollable descriptor (the epoll fd): readable whenever PumpMessages has work. The GUI

@@ -1,0 +1,226 @@
+#include "engine/check_thread.h"
+
+#include <exception>
+#include <mutex>
+#include <utility>
+
+#include "engine/quorrel.h"
+#include "engine/text_lines.h"
+#include "platform/clock.h"
+#include "platform/message_queue.h"
+
+namespace dovrik {
+
+bool tCheckThread::WithEngine(const std::function<void(TQuorrel&)>& f) const {
+  std::lock_guard<std::mutex> guard(FOwner->Lock);
+  if (!FOwner->Engine) return false;
+  f(*FOwner->Engine);
+  return true;
+}
+
+tCheckThread::tCheckThread(std::string aAddr, std::string aPort, tQrAction anAction,
+                           std::shared_ptr<tSessionLink> anOwner, bool aSend)
+    : platform::Thread(true),
+      FAction(anAction),
+      FOwner(std::move(anOwner)),
+      FAddr(std::move(aAddr)),
+      FPort(std::move(aPort)),
+      FSend(aSend) {
+  SetFreeOnTerminate(true);
+}
+
+tCheckThread::~tCheckThread() {
+  // The password never outlives the session.
+  FPass.assign(FPass.size(), '\0');
+  FSocket.reset();
+}
+
+void tCheckThread::SetError(int aCode, const std::string& aText) {
+  WithEngine([&](TQuorrel& e) { e.SetError(FAction, aCode, aText); });
+}
+
+int tCheckThread::ErrorCode() const {
+  int code = kQrTimeout;  // a detached session fails whatever it waits for
+  WithEngine([&](TQuorrel& e) { code = e.FErrors[FAction].Code; });
+  return code;
+}
+
+int tCheckThread::TimeOut() const {
+  int value = 10;
+  WithEngine([&](TQuorrel& e) { value = e.FTimeOut; });
+  return value;
+}
+
+std::string tCheckThread::UserName() const {
+  std::string value;
+  WithEngine([&](TQuorrel& e) { value = e.FUserName; });
+  return value;
+}
+
+void tCheckThread::WaitAndPump() {
+  platform::WaitMessages(100);
+  TWSocket::PumpMessages();
+}
+
+bool tCheckThread::TimedOut(double aReference) const {
+  // Whole seconds, truncated; TimeOut is read afresh at every test.
+  const long long elapsed = static_cast<long long>(platform::NowSeconds() - aReference);
+  return elapsed > TimeOut();
+}
+
+void tCheckThread::Execute() {
+  try {
+    FSocket = std::make_unique<TWSocket>(nullptr);
+    FSocket->SetProto("tcp");
+    FSocket->SetAddr(FAddr);
+    FSocket->SetPort(FPort);
+    FSocket->SetMultiThreaded(true);
+    if (FSend)
+      FSocket->OnSessionConnected = [this](TObject* s, Word e) { SmtpDialogue(s, e); };
+    else
+      FSocket->OnSessionConnected = [this](TObject* s, Word e) { Pop3Dialogue(s, e); };
+    FSocket->OnDataAvailable = [this](TObject* s, Word e) { SocketDataAvailable(s, e); };
+    FSocket->OnChangeState = [this](TObject* s, TSocketState o, TSocketState n) {
+      SocketChangeState(s, o, n);
+    };
+    FSocket->Connect();
+    FDone = false;
+    const double reference = platform::NowSeconds();
+    WithEngine([&](TQuorrel& e) { e.SetErrorCode(FAction, kQrOk); });
+    while (!FDone && !Terminated()) {
+      if (TimedOut(reference) && FSocket->State() != wsConnected) {
+        SetError(kQrTimeout, kQrTimeoutText);
+        break;
+      }
+      WaitAndPump();
+    }
+  } catch (const std::exception& e) {
+    SetError(kQrException, e.what());
+  } catch (...) {
+    SetError(kQrException, "Unknown exception");
+  }
+
+  if (FSocket) {
+    try {
+      if (FState == wsConnected)
+        FSocket->Close();
+      else
+        FSocket->Abort();
+    } catch (const ESocketException&) {
+      // The exchange is over; a failure to close it is not its result.
+    }
+  }
+
+  // Report the end on the main thread and wait for it; a detached session reports nothing.
+  bool attached = false;
+  WithEngine([&](TQuorrel&) { attached = true; });
+  if (attached) {
+    Synchronize([this] {
+      TQuorrel* engine = nullptr;
+      {
+        std::lock_guard<std::mutex> guard(FOwner->Lock);
+        engine = FOwner->Engine;
+      }
+      if (engine) engine->SessionDone(this, FAction);
+    });
+  }
+}
+
+void tCheckThread::SocketDataAvailable(TObject*, Word Error) {
+  const int count = FSocket->RcvdCount();
+  if (count <= 0) return;
+  if (Error != 0 || Terminated()) {
+    // Take the bytes and drop them, or the socket would offer them again at once, forever.
+    std::string scratch(static_cast<std::size_t>(count), '\0');
+    FSocket->Receive(scratch.data(), count);
+    return;
+  }
+  const std::size_t old = FReply.size();
+  FReply.resize(old + static_cast<std::size_t>(count));
+  const int got = FSocket->Receive(FReply.data() + old, count);
+  FReply.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
+}
+
+void tCheckThread::SocketChangeState(TObject*, TSocketState, TSocketState NewState) {
+  FState = NewState;
+}
+
+bool tCheckThread::ReplyHasCrLf() {
+  if (FReply.find("\r\n", FLineScan) != std::string::npos) return true;
+  FLineScan = FReply.empty() ? 0 : FReply.size() - 1;
+  return false;
+}
+
+bool tCheckThread::ReplyHasMessageEnd() {
+  static constexpr std::string_view kEnd = "\r\n.\r\n";
+  if (FReply.find(kEnd, FEndScan) != std::string::npos) return true;
+  FEndScan = FReply.size() >= kEnd.size() ? FReply.size() - (kEnd.size() - 1) : 0;
+  return false;
+}
+
+bool tCheckThread::WaitReply(const std::string& aCode) {
+  FReply.clear();
+  FLineScan = 0;
+  FEndScan = 0;
+  std::size_t lastLength = static_cast<std::size_t>(-1);
+  double reference = platform::NowSeconds();
+  for (;;) {
+    if (FReply.size() != lastLength) {
+      // The limit is on silence, not on the whole reply.
+      lastLength = FReply.size();
+      reference = platform::NowSeconds();
+    }
+    if (TimedOut(reference)) {
+      SetError(kQrTimeout, kQrTimeoutText);
+      break;
+    }
+    WaitAndPump();
+    if (FState != wsConnected || Terminated() || ReplyHasCrLf()) break;
+  }
+  return FState == wsConnected && FReply.compare(0, aCode.size(), aCode) == 0 && !Terminated() &&
+         ErrorCode() == kQrOk;
+}
+
+bool tCheckThread::SendCommand(const std::string& aCommand, const std::string& aCode, int anError) {
+  FSocket->SendStr(aCommand + "\r\n");
+  const bool ok = WaitReply(aCode);
+  if (!ok) SetError(anError, FReply);
+  return ok;
+}
+
+bool tCheckThread::WaitMessageEnd() {
+  std::size_t lastLength = static_cast<std::size_t>(-1);
+  double reference = platform::NowSeconds();
+  while (!ReplyHasMessageEnd() && !Terminated() && FState == wsConnected) {
+    if (FReply.size() != lastLength) {
+      lastLength = FReply.size();
+      reference = platform::NowSeconds();
+    }
+    if (TimedOut(reference)) break;
+    WaitAndPump();
+  }
+  return ReplyHasMessageEnd();
+}
+
+void tCheckThread::RequestPassword() {
+  FPass.clear();
+  FGotPass = false;
+  bool attached = false;
+  WithEngine([&](TQuorrel&) { attached = true; });
+  if (!attached) return;
+  Synchronize([this] {
+    TQuorrel* engine = nullptr;
+    {
+      std::lock_guard<std::mutex> guard(FOwner->Lock);
+      engine = FOwner->Engine;
+    }
+    if (engine && engine->OnGetPass) {
+      engine->OnGetPass(engine, FPass);
+      FGotPass = !TrimBlanks(FPass).empty();
+    } else {
+      FGotPass = false;
+    }
+  });
+}
+
+}  // namespace dovrik

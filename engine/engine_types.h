@@ -1,0 +1,51 @@
+// Types shared by the mail engine and its users: actions, results, parsed messages, events.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace dovrik {
+
+class TQuorrel;
+
+// The four mail actions; acNone only owns a result slot.
+enum tQrAction : int { acNone = 0, acCheck = 1, acGetMessage = 2, acDelete = 3, acSend = 4 };
+inline constexpr int kQrActionCount = 5;
+
+// One action's result: Code 0 is success, Msg is meaningful only when Code is not 0.
+struct tQrError {
+  int Code = 0;
+  std::string Msg;
+};
+
+// A retrieved message split into the fields the main window shows.
+struct tQrMessage {
+  std::string From;
+  std::string To;
+  std::string Subject;
+  std::string Date;
+  std::string Text;
+};
+
+// Result codes of a mail action.
+inline constexpr int kQrOk = 0;
+inline constexpr int kQrUserRefused = -1;      // server reply
+inline constexpr int kQrLoginFailed = -2;      // server reply
+inline constexpr int kQrStatRefused = -3;      // server reply
+inline constexpr int kQrTimeout = -4;          // "Timeout"
+inline constexpr int kQrException = -5;        // the exception's message
+inline constexpr int kQrCommandRefused = -6;   // RETR or DELE; server reply
+inline constexpr int kQrHeloRefused = -7;      // server reply
+inline constexpr int kQrSendRefused = -8;      // MAIL FROM, RCPT TO, DATA or the data; server reply
+inline constexpr int kQrInvalidHello = -9;     // "Invalid hello"
+inline constexpr int kQrServerNotFound = -10;  // "Server not found"
+
+inline constexpr const char* kQrTimeoutText = "Timeout";
+inline constexpr const char* kQrInvalidHelloText = "Invalid hello";
+inline constexpr const char* kQrServerNotFoundText = "Server not found";
+
+// Events; Sender is the engine that raises them. All run on the main thread.
+using tActionEvent = std::function<void(TQuorrel* Sender, tQrAction anAction)>;
+using tOnGetPassEvent = std::function<void(TQuorrel* Sender, std::string& aPass)>;
+
+}  // namespace dovrik

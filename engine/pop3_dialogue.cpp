@@ -1,0 +1,104 @@
+// The POP3 side of a session: greeting, USER, LIST as an access probe, PASS as often as the owner
+// gives a password, the action's own command, and QUIT without awaiting its answer.
+#include "engine/pop3_dialogue.h"
+
+#include <memory>
+#include <string>
+
+#include "engine/check_thread.h"
+#include "engine/quorrel.h"
+#include "engine/str_to_int_def_trim.h"
+#include "engine/text_lines.h"
+
+namespace dovrik {
+
+bool ParseStatReply(std::string_view aReply, int& aCount, int& aSize) {
+  const std::size_t p = aReply.find(' ');
+  if (p == std::string_view::npos) return false;
+  // The blank's position is taken in the untrimmed reply and applied to the trimmed one.
+  const std::string_view trimmed = TrimBlanks(aReply);
+  const std::string_view t = p + 1 <= trimmed.size() ? trimmed.substr(p + 1) : std::string_view{};
+  const std::size_t q = t.find(' ');
+  if (q == std::string_view::npos) return false;
+  aCount = StrToIntDefTrim(t.substr(0, q), -1);
+  aSize = StrToIntDefTrim(t.substr(q + 1), -1);
+  return true;
+}
+
+namespace {
+// Sets the session's done flag however the dialogue is left, exceptions included.
+struct DoneOnExit {
+  bool& done;
+  ~DoneOnExit() { done = true; }
+};
+}  // namespace
+
+void tCheckThread::CollectMessage() {
+  WithEngine([&](TQuorrel& e) { e.FMessageText = std::make_shared<const std::string>(FReply); });
+  // A bare status line with nothing behind it: the rest is not awaited.
+  if (FReply.find(' ') == std::string::npos) return;
+  if (!WaitMessageEnd()) FReply += "\r\n<truncated>";
+  // Hand the buffer over whole; a large message is never copied.
+  auto text = std::make_shared<const std::string>(std::move(FReply));
+  FReply.clear();
+  FLineScan = 0;
+  FEndScan = 0;
+  WithEngine([&](TQuorrel& e) { e.FMessageText = std::move(text); });
+}
+
+void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
+  DoneOnExit done{FDone};
+  if (Error != 0) {
+    SetError(kQrServerNotFound, kQrServerNotFoundText);
+    return;
+  }
+  if (!WaitReply("+OK")) {
+    // A silent server keeps its "Timeout"; a wrong or missing greeting is not an empty mailbox.
+    if (ErrorCode() == kQrOk) SetError(kQrInvalidHello, kQrInvalidHelloText);
+    return;
+  }
+  if (SendCommand("USER " + UserName(), "+OK", kQrUserRefused)) {
+    bool ok = SendCommand("LIST", "+OK", kQrLoginFailed);
+    if (!ok) {
+      do {
+        RequestPassword();
+        if (FGotPass) {
+          WithEngine([&](TQuorrel& e) { e.SetError(FAction, kQrOk, std::string()); });
+          ok = SendCommand("PASS " + FPass, "+OK", kQrLoginFailed);
+        }
+      } while (!ok && FGotPass);
+    }
+    FPass.assign(FPass.size(), '\0');
+    FPass.clear();
+    if (ok) {
+      int number = 0;
+      switch (FAction) {
+        case acCheck:
+          if (SendCommand("STAT", "+OK", kQrStatRefused)) {
+            int count = 0;
+            int size = 0;
+            if (ParseStatReply(FReply, count, size))
+              WithEngine([&](TQuorrel& e) {
+                e.FMessageCount = count;
+                e.FMailboxSize = size;
+              });
+          }
+          break;
+        case acGetMessage:
+          WithEngine([&](TQuorrel& e) { number = e.FGetNumber; });
+          if (SendCommand("RETR " + std::to_string(number), "+OK", kQrCommandRefused))
+            CollectMessage();
+          break;
+        case acDelete:
+          WithEngine([&](TQuorrel& e) { number = e.FDeleteNumber; });
+          SendCommand("DELE " + std::to_string(number), "+OK", kQrCommandRefused);
+          break;
+        default:
+          break;
+      }
+    }
+  }
+  FSocket->SendStr("QUIT\r\n");
+}
+
+}  // namespace dovrik

@@ -1,0 +1,13 @@
+// Pieces of the POP3 dialogue that stand on their own.
+#pragma once
+
+#include <string_view>
+
+namespace dovrik {
+
+// Reads the two numbers of a STAT reply (the whole receive buffer, CR LF included) into
+// aCount and aSize. Without two blank-separated fields behind the status word both stay as they
+// are and the result is false; a field that is not an integer gives -1.
+bool ParseStatReply(std::string_view aReply, int& aCount, int& aSize);
+
+}  // namespace dovrik

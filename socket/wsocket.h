@@ -1,0 +1,237 @@
+// TWSocket: an event-driven, non-blocking IPv4 TCP/UDP socket component. Its notifications
+// arrive on a hidden window of the thread that constructed it, so every event runs on that
+// thread, and only while that thread dispatches its messages.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/async_select.h"
+#include "platform/host_lookup.h"
+#include "platform/message_queue.h"
+#include "socket/component.h"
+#include "socket/send_buffer.h"
+#include "socket/socket_exception.h"
+#include "socket/wait_control.h"
+
+namespace dovrik {
+
+using Word = std::uint16_t;
+using TSocket = platform::SocketHandle;
+inline constexpr TSocket INVALID_SOCKET = platform::kInvalidSocket;
+
+enum TSocketState : std::uint8_t {
+  wsInvalidState = 0,
+  wsOpened = 1,
+  wsBound = 2,
+  wsConnecting = 3,
+  wsConnected = 4,
+  wsAccepting = 5,
+  wsListening = 6,
+  wsClosed = 7,
+};
+
+enum TSocketSendFlags : std::uint8_t { wsSendNormal = 0, wsSendUrgent = 1 };
+
+// An event counts as assigned when it holds a callable.
+using TSocketErrorEvent = std::function<void(TObject* Sender, Word Error)>;
+using TDataAvailable = TSocketErrorEvent;
+using TDataSent = TSocketErrorEvent;
+using TSessionClosed = TSocketErrorEvent;
+using TSessionAvailable = TSocketErrorEvent;
+using TSessionConnected = TSocketErrorEvent;
+using TDnsLookupDone = TSocketErrorEvent;
+using TChangeState =
+    std::function<void(TObject* Sender, TSocketState OldState, TSocketState NewState)>;
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+
+// A (seconds, microseconds) pair of 32-bit integers.
+struct TTimeVal {
+  std::int32_t tv_sec = 0;
+  std::int32_t tv_usec = 0;
+};
+
+// Private message numbers of the notification window.
+inline constexpr std::uint32_t SocketEventMessage = platform::kUserMessage + 1;
+inline constexpr std::uint32_t LookupDoneMessage = platform::kUserMessage + 2;
+
+inline constexpr int kSocketBufferSize = 1514;
+
+class TCustomWSocket : public TComponent {
+ public:
+  explicit TCustomWSocket(TComponent* AOwner = nullptr);
+  ~TCustomWSocket() override;
+
+  // ---- virtual operations, in slot order ----
+  virtual void SetDefaults();
+  virtual void BindLocal();
+  virtual void RaiseErrorFmt(const std::string& Fmt, const std::vector<TFormatArg>& Args);
+  virtual void RaiseError(const std::string& Msg);
+  virtual bool DoDataAvailable(Word Error);
+  virtual void DoSessionAvailable(Word Error);
+  virtual void DoSessionConnected(Word Error);
+  virtual void DoSessionClosed(Word Error);
+  virtual void DoDataSent(Word Error);
+  virtual void DoChangeState(TSocketState OldState, TSocketState NewState);
+  virtual void DoDnsLookupDone(Word Error);
+  virtual void DoError();
+  virtual void Connect();
+  virtual void Close();
+  virtual void Abort();
+  virtual void Flush();
+  virtual void WaitForClose();
+  virtual int Listen();
+  virtual TSocket Accept();
+  virtual int Receive(void* Buffer, int BufferSize);
+  virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen);
+  virtual int Send(const void* Data, int Len);
+  virtual int SendStr(const std::string& Str);
+  virtual void DnsLookup(const std::string& HostName);
+  virtual void CancelDnsLookup();
+  virtual std::string GetPeerAddr();
+  virtual int GetPeerName(sockaddr_in& Name, int NameLen);
+  virtual std::string GetLocalPort();
+  virtual bool TimeValIsSet(const TTimeVal& T);
+  virtual void TimeValClear(TTimeVal& T);
+  virtual bool TimeValCompare(const TTimeVal& A, const TTimeVal& B, bool Equal);
+  virtual bool Wait(int Timeout, TSocketState DesiredState);
+  virtual void ReadLine(int Timeout, std::string& Buffer);
+  virtual int GetSockName(sockaddr_in& Name, int& NameLen);
+  virtual void Dup(TSocket NewHandle);
+  virtual void Shutdown(int How);
+  virtual void Pause();
+  virtual void Resume();
+
+  // Dispatches every message now waiting in the calling thread's queue; never blocks.
+  static void PumpMessages();
+
+  // ---- properties (published by TWSocket) ----
+  const std::string& Addr() const { return FAddrStr; }
+  void SetAddr(const std::string& Value);
+  const std::string& Port() const { return FPortStr; }
+  void SetPort(const std::string& Value);
+  const std::string& Proto() const { return FProtoStr; }
+  void SetProto(const std::string& Value);
+  const std::string& DnsResult() const { return FDnsResult; }
+  const std::vector<std::string>& DnsResultList() const { return FDnsResultList; }
+  TSocketState State() const { return FState; }
+  int ReadCount() const { return FReadCount; }
+  int RcvdCount();
+  int LastError() const { return FLastError; }
+  bool MultiThreaded() const { return FMultiThreaded; }
+  void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
+  // Not owned; cleared when the control is destroyed first.
+  TWaitControl* WaitCtrl() const { return FWaitCtrl; }
+  void SetWaitCtrl(TWaitControl* Value);
+  int FlushTimeout() const { return FFlushTimeout; }
+  void SetFlushTimeout(int Value) { FFlushTimeout = Value; }
+  TSocketSendFlags SendFlags();
+  void SetSendFlags(TSocketSendFlags Value);
+
+  TDataAvailable OnDataAvailable;
+  TDataSent OnDataSent;
+  TSessionClosed OnSessionClosed;
+  TSessionAvailable OnSessionAvailable;
+  TSessionConnected OnSessionConnected;
+  TChangeState OnChangeState;
+  TNotifyEvent OnLineTooLong;
+  TDnsLookupDone OnDnsLookupDone;
+  TNotifyEvent OnError;
+
+  // ---- public read-outs of the internal fields ----
+  TSocket Handle() const { return FSocketHandle; }
+  platform::WindowHandle WindowHandle() const { return FWindowHandle; }
+  int PortNum() const { return FPortNum; }
+  int LocalPortNum() const { return FLocalPortNum; }
+  int ProtoNum() const { return FProtoNum; }
+  int SocketType() const { return FSocketType; }
+  const sockaddr_in& SockAddr() const { return FSockAddr; }
+  TSocket AcceptedHandle() const { return FAcceptedHandle; }
+  bool AllSent() const { return FAllSent; }
+  bool Paused() const { return FPaused; }
+  // The message of the last exception that ended a read loop (the loop doesn't let it out).
+  const std::string& LastReadLoopError() const { return FReadLoopError; }
+
+ protected:
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+
+  // ---- non-virtual internals ----
+  void HandleSocketEvent(std::uintptr_t wparam, std::intptr_t lparam);
+  void HandleLookupDone(std::uintptr_t wparam, std::intptr_t lparam);
+  void ChangeState(TSocketState NewState);
+  void CloseSocket(bool DoShutdown);
+  void TryToSend();
+  void BufferData(const void* Data, int Len);
+  void StartLine();
+  void ReadLineChars();
+  void HandleRead(Word Error);
+  bool CheckWaitCtrl();
+  void SocketError(const std::string& FuncText);
+  void StopWaitCtrl();  // when single-threaded and a control is assigned
+  void OpenedHandle();  // a new handle became current (drops self-posted stale messages)
+
+  // ---- fields ----
+  TSocket FSocketHandle = INVALID_SOCKET;
+  bool FPortAssigned = false;
+  bool FAddrAssigned = false;
+  bool FProtoAssigned = true;
+  std::string FProtoStr = "tcp";
+  std::string FAddrStr;
+  std::string FPortStr;
+  int FPortNum = 0;
+  int FLocalPortNum = 0;
+  int FProtoNum = IPPROTO_TCP;
+  int FSocketType = SOCK_STREAM;
+  std::string FDnsResult;
+  std::vector<std::string> FDnsResultList;
+  int FAddrFamily = AF_INET;
+  TSocket FAcceptedHandle = INVALID_SOCKET;
+  TSocketState FState = wsClosed;
+  int FFlushTimeout = 60;
+  std::deque<std::unique_ptr<TBuffer>> FSendBufferList;
+  int FBufferSize = kSocketBufferSize;
+  int FSendFlagsValue = 0;
+  bool FMultiThreaded = false;
+  TWaitControl* FWaitCtrl = nullptr;
+  TSocketState FWaitingFor = wsInvalidState;
+  int FLastError = 0;
+  bool FPaused = false;
+  bool FAllSent = true;
+  std::string FLineBuffer;  // at most 255 characters
+  int FLineLength = 0;
+  bool FReadLineMode = false;
+  int FReadCount = 0;
+  bool FCloseInvoked = false;
+  platform::WindowHandle FWindowHandle = 0;
+  platform::LookupTask FDnsTask = 0;
+  sockaddr_in FSockAddr{};
+  std::uint16_t FHandleSerial = 0;
+  std::string FReadLoopError;  // tags self-posted notifications of the current handle
+};
+
+// Publishes the properties; adds no behaviour.
+class TWSocket : public TCustomWSocket {
+ public:
+  using TCustomWSocket::TCustomWSocket;
+};
+
+// ---- unit routines ----
+
+// Leading blanks, then decimal digits while they last (32-bit wrap-around); 0 without digits.
+int ParseNumber(const std::string& Text);
+// Dotted address, "255.255.255.255" or a host name (blocking look-up) to a 32-bit address in
+// network order. Raises ESocketException "SetAddr: Cannot convert host address '<Host>'".
+std::uint32_t ResolveHostAddr(const std::string& Host);
+// Starts the socket library once per process; raises "%s: WSAStartup error #%d" on failure.
+void StartWinsock(const std::string& LibraryName);
+// Live socket components, and whether the library is started. Thread-safe.
+int SocketCount();
+bool WinsockStarted();
+
+}  // namespace dovrik

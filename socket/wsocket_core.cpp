@@ -1,0 +1,440 @@
+// Construction, the notification window, the state machine, connecting, closing and waiting.
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <mutex>
+
+#include "platform/clock.h"
+#include "platform/socket_errors.h"
+#include "socket/wsocket.h"
+#include "socket/wsocket_internal.h"
+
+namespace dovrik {
+namespace {
+
+constexpr int kMaskConnect = platform::kFdRead | platform::kFdWrite | platform::kFdAccept |
+                             platform::kFdConnect | platform::kFdClose;  // 59
+constexpr int kMaskResume =
+    platform::kFdRead | platform::kFdWrite | platform::kFdConnect | platform::kFdClose;  // 51
+constexpr int kWouldBlock = 10035;
+
+std::mutex g_unit_mutex;
+int g_socket_count = 0;
+bool g_winsock_started = false;
+
+}  // namespace
+
+// ---------------------------------------------------------------- unit routines
+
+void StartWinsock(const std::string& LibraryName) {
+  std::lock_guard<std::mutex> lock(g_unit_mutex);
+  if (g_winsock_started) return;
+  // The POSIX socket interface needs no start-up; the flag keeps the documented life cycle.
+  (void)LibraryName;
+  g_winsock_started = true;
+}
+
+int SocketCount() {
+  std::lock_guard<std::mutex> lock(g_unit_mutex);
+  return g_socket_count;
+}
+
+bool WinsockStarted() {
+  std::lock_guard<std::mutex> lock(g_unit_mutex);
+  return g_winsock_started;
+}
+
+// ---------------------------------------------------------------- life cycle
+
+TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
+  FWindowHandle = platform::AllocateHWnd([this](const platform::Message& m) {
+    if (m.msg == SocketEventMessage)
+      HandleSocketEvent(m.wparam, m.lparam);
+    else if (m.msg == LookupDoneMessage)
+      HandleLookupDone(m.wparam, m.lparam);
+  });
+  FBufferSize = kSocketBufferSize;
+  SetDefaults();
+  {
+    std::lock_guard<std::mutex> lock(g_unit_mutex);
+    ++g_socket_count;
+  }
+  if (!Designing()) {
+    try {
+      StartWinsock("wsock32.dll");
+    } catch (const ESocketException&) {
+      std::lock_guard<std::mutex> lock(g_unit_mutex);
+      --g_socket_count;
+      platform::DeallocateHWnd(FWindowHandle);
+      throw;
+    }
+  }
+}
+
+TCustomWSocket::~TCustomWSocket() {
+  if (FDnsTask != 0) {
+    // A destructor can't report a failed cancel; the task is forgotten either way.
+    bool cancelled = platform::CancelHostLookup(FDnsTask);
+    FDnsTask = 0;
+    if (cancelled && !Destroying()) DoDnsLookupDone(10004);
+  }
+  if (FState != wsClosed) {
+    try {
+      Close();
+    } catch (const ESocketException&) {
+      // The handle is forgotten by the failed close; nothing is left to report it to.
+      FLastError = platform::LastSocketError();
+    }
+  }
+  if (FSocketHandle != INVALID_SOCKET) {
+    // A handle left open in a state that close ignores (for example after a failed option).
+    platform::CloseSocket(FSocketHandle);
+    FSocketHandle = INVALID_SOCKET;
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_unit_mutex);
+    --g_socket_count;
+    if (!Designing() && g_winsock_started && g_socket_count <= 0) {
+      g_winsock_started = false;
+      g_socket_count = 0;
+    }
+  }
+  FSendBufferList.clear();
+  platform::DeallocateHWnd(FWindowHandle);
+}
+
+void TCustomWSocket::SetDefaults() {
+  FSockAddr = sockaddr_in{};
+  FSockAddr.sin_family = AF_INET;
+  FAddrFamily = AF_INET;
+  FPortAssigned = false;
+  FAddrAssigned = false;
+  FProtoAssigned = true;
+  FProtoNum = IPPROTO_TCP;
+  FProtoStr = "tcp";
+  FSocketType = SOCK_STREAM;
+  FSocketHandle = INVALID_SOCKET;
+  FState = wsClosed;
+  FWaitingFor = wsInvalidState;
+  FAllSent = true;
+  FReadLineMode = false;
+  FLineLength = 0;
+  FPaused = false;
+  FReadCount = 0;
+  FCloseInvoked = false;
+  FFlushTimeout = 60;
+}
+
+void TCustomWSocket::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation == opRemove && AComponent != nullptr &&
+      AComponent == static_cast<TComponent*>(FWaitCtrl))
+    FWaitCtrl = nullptr;
+}
+
+void TCustomWSocket::SetWaitCtrl(TWaitControl* Value) {
+  if (Value == FWaitCtrl) return;
+  if (FWaitCtrl != nullptr) RemoveFreeNotification(FWaitCtrl);
+  FWaitCtrl = Value;
+  if (FWaitCtrl != nullptr) FreeNotification(FWaitCtrl);
+}
+
+void TCustomWSocket::OpenedHandle() {
+  if (++FHandleSerial == 0) FHandleSerial = 1;
+}
+
+// ---------------------------------------------------------------- notifications
+
+void TCustomWSocket::HandleSocketEvent(std::uintptr_t wparam, std::intptr_t lparam) {
+  const TSocket s = static_cast<TSocket>(wparam);
+  if (s != FSocketHandle || FPaused) return;
+  // Notifications we post to ourselves carry the serial of the handle they were meant for, so
+  // one left in the queue is dropped when the descriptor number has been reused since.
+  const auto bits = static_cast<std::uint64_t>(lparam);
+  const auto serial = static_cast<std::uint16_t>((bits >> 32) & 0xFFFF);
+  if (serial != 0 && serial != FHandleSerial) return;
+  const int events = static_cast<int>(bits & 0xFFFF);
+  const Word error = static_cast<Word>((bits >> 16) & 0xFFFF);
+  // A handler may close the socket or open another handle; then the rest of this
+  // notification is stale.
+  auto current = [&] { return FSocketHandle == s && !FPaused; };
+
+  if (events & platform::kFdConnect) {
+    ChangeState(wsConnected);
+    DoSessionConnected(error);
+    if (error != 0 && FState != wsClosed && FSocketHandle == s) Close();
+    if (!current()) return;
+  }
+  if (events & platform::kFdRead) {
+    HandleRead(error);
+    if (!current()) return;
+  }
+  if (events & platform::kFdWrite) {
+    TryToSend();
+    if (!current()) return;
+    if (FAllSent && OnDataSent) DoDataSent(error);
+    if (!current()) return;
+  }
+  if (events & platform::kFdAccept) {
+    DoSessionAvailable(error);
+    if (!current()) return;
+  }
+  if ((events & platform::kFdClose) && FState != wsConnecting) {
+    HandleRead(error);
+    if (FReadLineMode) {
+      FReadLineMode = false;
+      StopWaitCtrl();
+    }
+    if (OnSessionClosed && !FCloseInvoked) {
+      FCloseInvoked = true;
+      DoSessionClosed(error);
+    }
+    if (FState != wsClosed && FSocketHandle == s) Close();
+  }
+}
+
+void TCustomWSocket::ChangeState(TSocketState NewState) {
+  const TSocketState old = FState;
+  FState = NewState;
+  DoChangeState(old, NewState);
+  if (!FMultiThreaded && FWaitCtrl != nullptr &&
+      (NewState == FWaitingFor || (FWaitingFor == wsConnected && NewState == wsClosed)))
+    FWaitCtrl->Stop();
+}
+
+void TCustomWSocket::StopWaitCtrl() {
+  if (!FMultiThreaded && FWaitCtrl != nullptr) FWaitCtrl->Stop();
+}
+
+// ---------------------------------------------------------------- events
+
+bool TCustomWSocket::DoDataAvailable(Word Error) {
+  if (!OnDataAvailable) return false;
+  OnDataAvailable(this, Error);
+  return true;
+}
+
+void TCustomWSocket::DoSessionAvailable(Word Error) {
+  if (OnSessionAvailable) OnSessionAvailable(this, Error);
+}
+
+void TCustomWSocket::DoSessionConnected(Word Error) {
+  if (OnSessionConnected) OnSessionConnected(this, Error);
+}
+
+void TCustomWSocket::DoSessionClosed(Word Error) {
+  if (OnSessionClosed) OnSessionClosed(this, Error);
+}
+
+void TCustomWSocket::DoDataSent(Word Error) {
+  if (OnDataSent) OnDataSent(this, Error);
+}
+
+void TCustomWSocket::DoChangeState(TSocketState OldState, TSocketState NewState) {
+  if (OnChangeState) OnChangeState(this, OldState, NewState);
+}
+
+void TCustomWSocket::DoDnsLookupDone(Word Error) {
+  if (OnDnsLookupDone) OnDnsLookupDone(this, Error);
+}
+
+void TCustomWSocket::DoError() {
+  if (OnError) OnError(this);
+}
+
+// ---------------------------------------------------------------- connecting
+
+void TCustomWSocket::BindLocal() {
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  local.sin_port = 0;
+  if (platform::Bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    RaiseErrorFmt("winsock.bind failed, error #%d", {platform::LastSocketError()});
+    return;
+  }
+  socklen_t len = sizeof local;
+  if (platform::GetSockName(FSocketHandle, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+    RaiseErrorFmt("winsock.getsockname failed, error #%d", {platform::LastSocketError()});
+    return;
+  }
+  FLocalPortNum = ntohs(local.sin_port);
+}
+
+void TCustomWSocket::Connect() {
+  if (FSocketHandle != INVALID_SOCKET && FState != wsClosed) {
+    RaiseError("Connect: Socket already in use");
+    return;
+  }
+  if (!FPortAssigned) {
+    RaiseError("Connect: No Port Specified");
+    return;
+  }
+  if (!FAddrAssigned) {
+    RaiseError("Connect: No IP Address Specified");
+    return;
+  }
+  if (!FProtoAssigned) {
+    RaiseError("Connect: No Protocol Specified");
+    return;
+  }
+  FSocketHandle = platform::Socket(FAddrFamily, FSocketType, FProtoNum);
+  if (FSocketHandle == INVALID_SOCKET) {
+    SocketError("Connect (socket)");
+    return;
+  }
+  OpenedHandle();
+  ChangeState(wsOpened);
+
+  if (FSocketType == SOCK_DGRAM) {
+    BindLocal();
+    if (FSockAddr.sin_addr.s_addr == INADDR_BROADCAST) {
+      const int on = 1;
+      if (platform::SetSockOpt(FSocketHandle, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+        SocketError("setsockopt(SO_BROADCAST)");
+        return;
+      }
+    }
+  } else {
+    // Linger on with 0 seconds: a close drops unsent data and resets the connection at once.
+    const linger lingering{1, 0};
+    if (platform::SetSockOpt(FSocketHandle, SOL_SOCKET, SO_LINGER, &lingering, sizeof lingering) !=
+        0) {
+      SocketError("setsockopt(SO_LINGER)");
+      return;
+    }
+    const int on = -1;
+    if (platform::SetSockOpt(FSocketHandle, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
+      SocketError("setsockopt(SO_KEEPALIVE)");
+      return;
+    }
+    if (platform::SetSockOpt(FSocketHandle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+      SocketError("setsockopt(SO_REUSEADDR)");
+      return;
+    }
+  }
+
+  if (platform::AsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, kMaskConnect) != 0) {
+    SocketError("WSAAsyncSelect");
+    return;
+  }
+
+  if (FSocketType == SOCK_DGRAM) {
+    ChangeState(wsConnected);
+    DoSessionConnected(0);
+    return;
+  }
+
+  if (platform::Connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr),
+                        sizeof FSockAddr) == 0 ||
+      platform::LastSocketError() == kWouldBlock) {
+    ChangeState(wsConnecting);
+  } else {
+    FLastError = platform::LastSocketError();
+    SocketError("Connect");
+  }
+}
+
+// ---------------------------------------------------------------- closing
+
+void TCustomWSocket::Close() {
+  CloseSocket(true);
+}
+
+void TCustomWSocket::Abort() {
+  CloseSocket(false);
+}
+
+void TCustomWSocket::Shutdown(int How) {
+  if (FSocketHandle != INVALID_SOCKET) platform::Shutdown(FSocketHandle, How);
+}
+
+void TCustomWSocket::CloseSocket(bool DoShutdown) {
+  if (FSocketHandle == INVALID_SOCKET) {
+    if (FState != wsClosed) {
+      ChangeState(wsClosed);
+      SetDefaults();
+    }
+    return;
+  }
+  if (FState == wsClosed) return;
+  if (DoShutdown) Shutdown(2);
+  for (;;) {
+    if (platform::CloseSocket(FSocketHandle) == 0) {
+      FSocketHandle = INVALID_SOCKET;
+      break;
+    }
+    FLastError = platform::LastSocketError();
+    if (FLastError != kWouldBlock) {
+      FSocketHandle = INVALID_SOCKET;
+      SocketError("Disconnect (closesocket)");
+      return;
+    }
+    if (FMultiThreaded)
+      PumpMessages();
+    else
+      ProcessMessages();
+  }
+  ChangeState(wsClosed);
+  if (!Destroying() && !FCloseInvoked && OnSessionClosed) {
+    FCloseInvoked = true;
+    DoSessionClosed(0);
+  }
+  SetDefaults();
+}
+
+// ---------------------------------------------------------------- pausing
+
+void TCustomWSocket::Pause() {
+  FPaused = true;
+  if (FSocketHandle != INVALID_SOCKET) platform::AsyncSelect(FSocketHandle, FWindowHandle, 0, 0);
+}
+
+void TCustomWSocket::Resume() {
+  FPaused = false;
+  if (FSocketHandle != INVALID_SOCKET)
+    platform::AsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, kMaskResume);
+}
+
+// ---------------------------------------------------------------- waiting
+
+void TCustomWSocket::PumpMessages() {
+  platform::PumpMessages();
+}
+
+bool TCustomWSocket::Wait(int Timeout, TSocketState DesiredState) {
+  if (FState == DesiredState) return true;
+  FWaitingFor = DesiredState;
+  if (FMultiThreaded) {
+    detail::PumpUntil(detail::DeadlineAfter(Timeout), [&] { return FState == DesiredState; });
+  } else if (FWaitCtrl != nullptr) {
+    FWaitCtrl->SetCaption(std::to_string(Timeout));
+    FWaitCtrl->SetVisible(true);
+    FWaitCtrl->Run();
+    if (FWaitCtrl != nullptr) FWaitCtrl->SetVisible(false);
+  } else {
+    platform::SetLastSocketError(11004);
+    SocketError("TWSocket.Wait");
+    return false;
+  }
+  const bool reached = FState == DesiredState;
+  FWaitingFor = wsInvalidState;
+  return reached;
+}
+
+// ---------------------------------------------------------------- time values
+
+bool TCustomWSocket::TimeValIsSet(const TTimeVal& T) {
+  return T.tv_sec != 0 || T.tv_usec != 0;
+}
+
+void TCustomWSocket::TimeValClear(TTimeVal& T) {
+  T.tv_sec = T.tv_usec = 0;
+}
+
+bool TCustomWSocket::TimeValCompare(const TTimeVal& A, const TTimeVal& B, bool Equal) {
+  const bool same = A.tv_sec == B.tv_sec && A.tv_usec == B.tv_usec;
+  return Equal ? same : !same;
+}
+
+}  // namespace dovrik

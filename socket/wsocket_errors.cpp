@@ -1,0 +1,43 @@
+// Error reports: RaiseError, RaiseErrorFmt, SocketError and CheckWaitCtrl.
+#include "platform/async_select.h"
+#include "socket/wsocket.h"
+
+namespace dovrik {
+
+void TCustomWSocket::RaiseError(const std::string& Msg) {
+  if (OnError) {
+    DoError();
+    return;
+  }
+  throw ESocketException(Msg);
+}
+
+void TCustomWSocket::RaiseErrorFmt(const std::string& Fmt, const std::vector<TFormatArg>& Args) {
+  if (OnError) {
+    DoError();
+    return;
+  }
+  throw ESocketException(Format(Fmt, Args));
+}
+
+void TCustomWSocket::SocketError(const std::string& FuncText) {
+  const int code = platform::LastSocketError();
+  const std::string message =
+      "Error " + std::to_string(code) + " in function " + FuncText + "\r\n" + SocketErrorText(code);
+  if (code == 10054 || code == 10057) {
+    if (FSocketHandle != INVALID_SOCKET) platform::CloseSocket(FSocketHandle);
+    FSocketHandle = INVALID_SOCKET;
+    ChangeState(wsClosed);
+  }
+  RaiseError(message);
+}
+
+bool TCustomWSocket::CheckWaitCtrl() {
+  if (FWaitCtrl == nullptr) {
+    RaiseError("No wait object assigned");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace dovrik

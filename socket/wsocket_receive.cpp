@@ -1,0 +1,180 @@
+// Receiving: Receive, ReceiveFrom, RcvdCount, the read loop, lines and WaitForClose.
+#include <sys/socket.h>
+
+#include "platform/async_select.h"
+#include "socket/wsocket.h"
+#include "socket/wsocket_internal.h"
+
+namespace dovrik {
+namespace {
+
+int AddCount(int count, int n) {
+  return static_cast<int>(static_cast<unsigned>(count) + static_cast<unsigned>(n));
+}
+
+}  // namespace
+
+int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
+  const int n = platform::Recv(FSocketHandle, Buffer, BufferSize, 0);
+  if (n < 0)
+    FLastError = platform::LastSocketError();
+  else
+    FReadCount = AddCount(FReadCount, n);
+  return n;
+}
+
+int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen) {
+  socklen_t len = FromLen > 0 ? static_cast<socklen_t>(FromLen) : 0;
+  const int n = platform::RecvFrom(FSocketHandle, Buffer, BufferSize, 0,
+                                   reinterpret_cast<sockaddr*>(&From), &len);
+  if (n < 0) {
+    FLastError = platform::LastSocketError();
+  } else {
+    FReadCount = AddCount(FReadCount, n);
+    FromLen = static_cast<int>(len);
+  }
+  return n;
+}
+
+int TCustomWSocket::RcvdCount() {
+  const int n = platform::BytesAvailable(FSocketHandle);
+  if (n < 0) {
+    SocketError("ioctlSocket");
+    return -1;
+  }
+  return n;
+}
+
+void TCustomWSocket::HandleRead(Word Error) {
+  try {
+    for (;;) {
+      FLastError = 0;
+      if (FReadLineMode) {
+        ReadLineChars();
+      } else if (!DoDataAvailable(Error)) {
+        return;  // no handler: the bytes stay in the platform's queue
+      }
+      if (FLastError != 0) return;
+      const int waiting = platform::BytesAvailable(FSocketHandle);
+      if (waiting < 0) {
+        FLastError = platform::LastSocketError();
+        return;
+      }
+      if (waiting == 0) return;
+    }
+  } catch (const std::exception& e) {
+    // The read loop ends here and the notification goes on; the text stays for inspection.
+    FReadLoopError = e.what();
+  }
+}
+
+void TCustomWSocket::StartLine() {
+  if (FReadLineMode) return;
+  FLineBuffer.clear();
+  FLineLength = 0;
+  FReadLineMode = true;
+}
+
+void TCustomWSocket::ReadLineChars() {
+  for (;;) {
+    if (FSocketHandle == INVALID_SOCKET) {
+      FReadLineMode = false;
+      StopWaitCtrl();
+      return;
+    }
+    int got = -2;  // nothing attempted
+    unsigned char ch = 0;
+    if (FState == wsConnected) {
+      const int waiting = platform::BytesAvailable(FSocketHandle);
+      if (waiting < 0) {
+        FReadLineMode = false;
+        SocketError("ioctlSocket");
+        return;
+      }
+      if (waiting > 0) got = platform::Recv(FSocketHandle, &ch, 1, 0);
+    }
+    if (got == 1) {
+      FReadCount = AddCount(FReadCount, 1);
+      if (ch != '\n' && ch != '\r') {
+        FLineBuffer.push_back(static_cast<char>(ch));
+        FLineLength = static_cast<int>(FLineBuffer.size());
+      }
+      bool line_end = ch == '\n';
+      if (FLineLength >= 254) {
+        line_end = true;
+        if (OnLineTooLong) OnLineTooLong(this);
+      }
+      if (line_end) {
+        FReadLineMode = false;
+        StopWaitCtrl();
+        return;
+      }
+      continue;
+    }
+    if (got == -1) {
+      const int err = platform::LastSocketError();
+      if (err == kWsaWouldBlock) continue;
+      if (err != 10054) {
+        SocketError("ReadLine");
+        return;
+      }
+      got = 0;  // a reset ends the line like an orderly close
+    }
+    if (got == 0) {
+      FReadLineMode = false;
+      StopWaitCtrl();
+      Close();
+      return;
+    }
+    return;  // not connected, or no byte waiting
+  }
+}
+
+void TCustomWSocket::ReadLine(int Timeout, std::string& Buffer) {
+  if (!FMultiThreaded && !CheckWaitCtrl()) return;
+  StartLine();
+  ReadLineChars();
+  if (FReadLineMode) {
+    if (FMultiThreaded) {
+      detail::PumpUntil(detail::DeadlineAfter(Timeout), [&] { return !FReadLineMode; });
+    } else if (FWaitCtrl != nullptr) {
+      FWaitCtrl->SetCaption(std::to_string(Timeout));
+      FWaitCtrl->SetVisible(true);
+      FWaitCtrl->Run();
+      if (FWaitCtrl != nullptr) FWaitCtrl->SetVisible(false);
+    }
+  }
+  Buffer = FLineBuffer;
+}
+
+void TCustomWSocket::WaitForClose() {
+  while (FSocketHandle != INVALID_SOCKET && FState != wsClosed) {
+    ProcessMessages();
+    if (FSocketHandle == INVALID_SOCKET) break;
+    const int waiting = platform::BytesAvailable(FSocketHandle);
+    if (waiting < 0) break;
+    if (waiting > 0) {
+      if (FReadLineMode)
+        ReadLineChars();
+      else
+        DoDataAvailable(0);
+    }
+    if (FSocketHandle == INVALID_SOCKET) break;
+    // A zero-length receive tells nothing on this platform; peeking one byte does: 0 means
+    // the peer has closed and everything it sent has been read.
+    unsigned char probe = 0;
+    const int n = platform::Recv(FSocketHandle, &probe, 1, MSG_PEEK);
+    if (n == 0) {
+      FLastError = 0;
+      Close();
+      break;
+    }
+    if (n < 0) {
+      FLastError = platform::LastSocketError();
+      if (FLastError != kWsaWouldBlock) break;
+    }
+    ProcessMessages();
+  }
+}
+
+}  // namespace dovrik

@@ -1,0 +1,150 @@
+// The send chain: Send, BufferData, TryToSend, Flush and the send flags.
+#include "platform/async_select.h"
+#include "socket/wsocket.h"
+#include "socket/wsocket_internal.h"
+
+namespace dovrik {
+
+int TCustomWSocket::Send(const void* Data, int Len) {
+  if (FState != wsConnected) {
+    platform::SetLastSocketError(10057);
+    SocketError("Send");
+    return -1;
+  }
+  FAllSent = false;
+  int result = 0;
+  if (Len > 0) {
+    result = Len;
+    BufferData(Data, Len);
+  }
+  TryToSend();
+  if (FAllSent && FSocketHandle != INVALID_SOCKET) {
+    // OnDataSent always comes from the message loop, never from inside Send.
+    const auto lparam =
+        static_cast<std::intptr_t>(platform::kFdWrite | (std::uint64_t{FHandleSerial} << 32));
+    platform::PostMessage(FWindowHandle, SocketEventMessage,
+                          static_cast<std::uintptr_t>(FSocketHandle), lparam);
+  }
+  return result;
+}
+
+int TCustomWSocket::SendStr(const std::string& Str) {
+  return Send(Str.data(), static_cast<int>(Str.size()));
+}
+
+void TCustomWSocket::BufferData(const void* Data, int Len) {
+  if (Len <= 0) return;
+  if (FSendBufferList.empty()) FSendBufferList.push_back(std::make_unique<TBuffer>(FBufferSize));
+  TBuffer* target = FSendBufferList.back().get();
+  const auto* p = static_cast<const unsigned char*>(Data);
+  for (;;) {
+    const int n = target->Write(p, Len);
+    if (n >= Len) return;
+    p += n;
+    Len -= n;
+    FSendBufferList.push_back(std::make_unique<TBuffer>(FBufferSize));
+    target = FSendBufferList.back().get();
+  }
+}
+
+void TCustomWSocket::TryToSend() {
+  if (FSocketHandle == INVALID_SOCKET) return;
+  if (FSendBufferList.empty()) {
+    FAllSent = true;
+    return;
+  }
+  for (;;) {
+    TBuffer* block = FSendBufferList.front().get();
+    int len = 0;
+    void* data = block->Peek(len);
+    if (len <= 0) {
+      if (FSendBufferList.size() == 1) {
+        FAllSent = true;  // the block stays, empty, for reuse
+        return;
+      }
+      FSendBufferList.pop_front();
+      continue;
+    }
+    int n;
+    if (FSocketType == SOCK_DGRAM)
+      n = platform::SendTo(FSocketHandle, data, len, FSendFlagsValue,
+                           reinterpret_cast<const sockaddr*>(&FSockAddr), sizeof FSockAddr);
+    else
+      n = platform::Send(FSocketHandle, data, len, FSendFlagsValue);
+    if (n == 0) return;
+    if (n < 0) {
+      const int err = platform::LastSocketError();
+      if (err == 10054 || err == 10038 || err == 10057 || err == 10022) {
+        Close();
+      } else if (err != kWsaWouldBlock) {
+        SocketError("TryToSend failed");
+      }
+      return;  // would-block: a write notification follows when there is room
+    }
+    block->Remove(n);
+    if (n < len) return;
+  }
+}
+
+void TCustomWSocket::Flush() {
+  if (FMultiThreaded) {
+    // Bounded by FlushTimeout like the single-threaded wait, so a peer that takes nothing
+    // can't hold the thread for ever.
+    const std::uint64_t deadline = detail::DeadlineAfter(FFlushTimeout > 0 ? FFlushTimeout : 15);
+    while (FSocketHandle != INVALID_SOCKET && !FAllSent) {
+      TryToSend();
+      PumpMessages();
+      if (FSocketHandle == INVALID_SOCKET || FAllSent) break;
+      const std::uint64_t now = platform::TickCountMs();
+      if (now >= deadline) break;
+      platform::WaitMessages(static_cast<int>(std::min<std::uint64_t>(deadline - now, 100)));
+    }
+    return;
+  }
+  if (!CheckWaitCtrl()) return;
+  FWaitCtrl->SetCaption(std::to_string(FFlushTimeout));
+  FWaitCtrl->SetVisible(true);
+  FWaitCtrl->Start();
+  struct StopOnExit {
+    TCustomWSocket* self;
+    ~StopOnExit() {
+      if (self->FWaitCtrl != nullptr) {
+        self->FWaitCtrl->Stop();
+        self->FWaitCtrl->SetVisible(false);
+      }
+    }
+  } stop_on_exit{this};
+  while (FWaitCtrl != nullptr && FWaitCtrl->Running() && FSocketHandle != INVALID_SOCKET &&
+         !FAllSent) {
+    TryToSend();
+    ProcessMessages();
+  }
+}
+
+TSocketSendFlags TCustomWSocket::SendFlags() {
+  switch (FSendFlagsValue) {
+    case 0:
+      return wsSendNormal;
+    case 1:
+      return wsSendUrgent;
+    default:
+      RaiseError("Invalid internal SendFlags");
+      return wsSendNormal;
+  }
+}
+
+void TCustomWSocket::SetSendFlags(TSocketSendFlags Value) {
+  switch (Value) {
+    case wsSendNormal:
+      FSendFlagsValue = 0;
+      break;
+    case wsSendUrgent:
+      FSendFlagsValue = MSG_OOB;
+      break;
+    default:
+      RaiseError("Invalid SendFlags");
+      break;
+  }
+}
+
+}  // namespace dovrik

@@ -1,0 +1,383 @@
+#include "tools/mailserver/mail_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace dovrik::tools {
+
+struct MailServer::Connection {
+  int fd = -1;
+  std::thread thread;
+  std::string input;     // received, not yet consumed (serving thread only)
+  std::string received;  // everything received (under mutex_)
+};
+
+namespace {
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+// Dot-stuffs a message and frames it as the body of a multi-line reply.
+std::string StuffedBody(const std::string& message) {
+  std::string out;
+  out.reserve(message.size() + message.size() / 64 + 8);
+  std::size_t start = 0;
+  while (start < message.size()) {
+    std::size_t end = message.find('\n', start);
+    const std::size_t next = end == std::string::npos ? message.size() : end + 1;
+    std::string_view line(message.data() + start, next - start);
+    if (!line.empty() && line.front() == '.') out += '.';
+    out.append(line);
+    start = next;
+  }
+  if (!out.empty() && out.back() != '\n') out += "\r\n";
+  out += ".\r\n";
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> SampleMessages() {
+  return {
+      "From: Ada <ada@example.invalid>\r\nTo: user@example.invalid\r\nSubject: Welcome to "
+      "Dovrik\r\nDate: Mon, 7 Dec 2026 09:15:00 +0000\r\n\r\nHello,\r\n\r\nthis is the demo "
+      "mailbox.\r\n.\r\nA line with a single dot is above.\r\n",
+      "From: Bram <bram@example.invalid>\r\nTo: user@example.invalid\r\nSubject: Lunch?\r\n"
+      "Date: Tue, 8 Dec 2026 11:30:00 +0000\r\n\r\nNoon at the usual place?\r\n",
+      "From: Cato <cato@example.invalid>\r\nTo: user@example.invalid\r\nSubject: Report\r\n"
+      "Date: Wed, 9 Dec 2026 16:45:00 +0000\r\n\r\nThe report is attached in spirit.\r\n",
+  };
+}
+
+MailServer::MailServer(MailBehaviour behaviour, std::uint16_t port)
+    : behaviour_(std::move(behaviour)), mailbox_(behaviour_.messages) {
+  stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (stop_fd_ < 0 || listen_fd_ < 0) throw std::runtime_error("mail server: no descriptors");
+  const int one = 1;
+  setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    throw std::runtime_error(std::string("mail server: bind: ") + std::strerror(errno));
+  // A zero backlog lets one connection wait; the filler takes that place so later connects hang.
+  if (listen(listen_fd_, behaviour_.never_accept ? 0 : 64) != 0)
+    throw std::runtime_error(std::string("mail server: listen: ") + std::strerror(errno));
+  socklen_t len = sizeof addr;
+  getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+  port_ = ntohs(addr.sin_port);
+  if (behaviour_.never_accept) {
+    filler_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (connect(filler_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+      throw std::runtime_error("mail server: filler connect failed");
+  }
+  acceptor_ = std::thread([this] { AcceptLoop(); });
+}
+
+MailServer::~MailServer() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] auto n = write(stop_fd_, &one, sizeof one);
+  acceptor_.join();
+  std::vector<std::unique_ptr<Connection>> connections;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    connections.swap(connections_);
+  }
+  for (auto& c : connections) c->thread.join();
+  if (filler_fd_ >= 0) close(filler_fd_);
+  close(listen_fd_);
+  close(stop_fd_);
+}
+
+std::size_t MailServer::Connections() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return connections_.size();
+}
+
+std::string MailServer::Received(std::size_t i) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return i < connections_.size() ? connections_[i]->received : std::string();
+}
+
+std::size_t MailServer::MailboxCount() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return mailbox_.size();
+}
+
+bool MailServer::WaitConnections(std::size_t n, std::chrono::milliseconds bound) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, bound, [&] { return connections_.size() >= n; });
+}
+
+bool MailServer::WaitCuts(std::size_t n, std::chrono::milliseconds bound) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, bound, [&] { return cuts_ >= n; });
+}
+
+bool MailServer::WaitClosed(std::size_t n, std::chrono::milliseconds bound) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, bound, [&] { return closed_ >= n; });
+}
+
+void MailServer::AcceptLoop() {
+  for (;;) {
+    pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {listen_fd_, POLLIN, 0}};
+    const int nfds = behaviour_.never_accept ? 1 : 2;
+    if (poll(fds, nfds, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[0].revents) return;
+    if (!(fds[1].revents & POLLIN)) continue;
+    const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) continue;
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, 1 /* TCP_NODELAY */, &one, sizeof one);
+    auto c = std::make_unique<Connection>();
+    c->fd = fd;
+    Connection& ref = *c;
+    std::lock_guard<std::mutex> guard(mutex_);
+    connections_.push_back(std::move(c));
+    ref.thread = std::thread([this, &ref] { Serve(ref); });
+    changed_.notify_all();
+  }
+}
+
+bool MailServer::Pause(int ms) {
+  pollfd fd{stop_fd_, POLLIN, 0};
+  return poll(&fd, 1, ms) == 0;  // false once the server stops
+}
+
+bool MailServer::ReadMore(Connection& c) {
+  for (;;) {
+    pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {c.fd, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (fds[0].revents) return false;
+    char buf[65536];
+    const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n <= 0) return false;
+    c.input.append(buf, static_cast<std::size_t>(n));
+    std::lock_guard<std::mutex> guard(mutex_);
+    c.received.append(buf, static_cast<std::size_t>(n));
+    changed_.notify_all();
+    return true;
+  }
+}
+
+bool MailServer::ReadLine(Connection& c, std::string& line) {
+  for (;;) {
+    const std::size_t lf = c.input.find('\n');
+    if (lf != std::string::npos) {
+      line.assign(c.input, 0, lf);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      c.input.erase(0, lf + 1);
+      return true;
+    }
+    if (!ReadMore(c)) return false;
+  }
+}
+
+void MailServer::Drain(Connection& c) {
+  while (ReadMore(c)) c.input.clear();
+}
+
+bool MailServer::SendReply(Connection& c, std::string_view bytes) {
+  const std::size_t step = behaviour_.trickle_gap_ms > 0 ? 1 : bytes.size();
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    if (done > 0 && behaviour_.trickle_gap_ms > 0 && !Pause(behaviour_.trickle_gap_ms))
+      return false;
+    const std::size_t chunk = std::min(step, bytes.size() - done);
+    std::size_t sent = 0;
+    while (sent < chunk) {
+      const ssize_t n = send(c.fd, bytes.data() + done + sent, chunk - sent, MSG_NOSIGNAL);
+      if (n > 0) {
+        sent += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+      pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {c.fd, POLLOUT, 0}};
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+      if (fds[0].revents) return false;
+    }
+    done += chunk;
+  }
+  return true;
+}
+
+void MailServer::Serve(Connection& c) {
+  if (behaviour_.silent)
+    Drain(c);
+  else if (behaviour_.protocol == MailProtocol::kPop3)
+    ServePop3(c);
+  else
+    ServeSmtp(c);
+  if (c.fd >= 0) close(c.fd);
+  std::lock_guard<std::mutex> guard(mutex_);
+  ++closed_;
+  changed_.notify_all();
+}
+
+void MailServer::ServePop3(Connection& c) {
+  const MailBehaviour& b = behaviour_;
+  if (!SendReply(c, b.greeting.empty() ? "+OK Dovrik test server ready\r\n" : b.greeting)) return;
+  const std::string refused = Upper(b.refuse);
+  int pass_refusals = b.refuse_pass_count;
+  bool user_given = false;
+  bool authorised = false;
+  bool first = true;
+  std::vector<std::size_t> deleted;
+  std::string line;
+  while (ReadLine(c, line)) {
+    if (first && !b.greeting_late.empty() && !SendReply(c, b.greeting_late)) return;
+    first = false;
+    const std::size_t blank = line.find(' ');
+    const std::string word = Upper(line.substr(0, blank));
+    const std::string arg = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+    std::string reply;
+    std::vector<std::string> box;
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      box = mailbox_;
+    }
+    std::size_t total = 0;
+    for (const auto& m : box) total += m.size();
+    const int n = std::atoi(arg.c_str());
+    const bool valid = n >= 1 && static_cast<std::size_t>(n) <= box.size() &&
+                       std::find(deleted.begin(), deleted.end(), n - 1) == deleted.end();
+    if (!refused.empty() && word == refused) {
+      reply = b.refusal.empty() ? "-ERR refused\r\n" : b.refusal;
+    } else if (word == "USER") {
+      user_given = true;
+      reply = "+OK\r\n";
+    } else if (word == "PASS") {
+      if (!user_given) {
+        reply = "-ERR USER first\r\n";
+      } else if (pass_refusals > 0) {
+        --pass_refusals;
+        reply = "-ERR invalid password\r\n";
+      } else if (arg == b.pass) {
+        authorised = true;
+        reply = "+OK mailbox open\r\n";
+      } else {
+        reply = "-ERR invalid password\r\n";
+      }
+    } else if (word == "LIST" && (authorised || (user_given && b.list_after_user))) {
+      reply = "+OK " + std::to_string(box.size()) + " messages\r\n";
+      for (std::size_t i = 0; i < box.size(); ++i)
+        reply += std::to_string(i + 1) + " " + std::to_string(box[i].size()) + "\r\n";
+      reply += ".\r\n";
+    } else if (word == "LIST") {
+      reply = "-ERR not authorised\r\n";
+    } else if (word == "QUIT") {
+      if (authorised || b.list_after_user) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        std::sort(deleted.rbegin(), deleted.rend());
+        for (std::size_t i : deleted)
+          if (i < mailbox_.size()) mailbox_.erase(mailbox_.begin() + static_cast<long>(i));
+      }
+      SendReply(c, "+OK bye\r\n");
+      return;
+    } else if (!authorised && !(user_given && b.list_after_user)) {
+      reply = "-ERR not authorised\r\n";
+    } else if (word == "STAT") {
+      reply = "+OK " + std::to_string(box.size()) + " " + std::to_string(total) + "\r\n";
+    } else if (word == "RETR" && valid) {
+      const std::string& m = box[static_cast<std::size_t>(n - 1)];
+      reply = "+OK " + std::to_string(m.size()) + " octets\r\n" + StuffedBody(m);
+      if (b.cut != MailCut::kNone) {
+        if (!SendReply(c, std::string_view(reply).substr(0, std::min(b.cut_after, reply.size()))))
+          return;
+        auto count_cut = [&] {
+          std::lock_guard<std::mutex> guard(mutex_);
+          ++cuts_;
+          changed_.notify_all();
+        };
+        if (b.cut == MailCut::kStall) {
+          count_cut();
+          Drain(c);
+          return;
+        }
+        if (b.cut == MailCut::kReset) {
+          const linger hard{1, 0};
+          setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        }
+        close(c.fd);
+        c.fd = -1;
+        count_cut();
+        return;
+      }
+    } else if (word == "DELE" && valid) {
+      deleted.push_back(static_cast<std::size_t>(n - 1));
+      reply = "+OK deleted\r\n";
+    } else if (word == "RETR" || word == "DELE") {
+      reply = "-ERR no such message\r\n";
+    } else {
+      reply = "-ERR unknown command\r\n";
+    }
+    if (!SendReply(c, reply)) return;
+  }
+}
+
+void MailServer::ServeSmtp(Connection& c) {
+  const MailBehaviour& b = behaviour_;
+  if (!SendReply(c, b.greeting.empty() ? "220 Dovrik test server ready\r\n" : b.greeting)) return;
+  const std::string refused = Upper(b.refuse);
+  const std::string refusal = b.refusal.empty() ? "550 refused\r\n" : b.refusal;
+  bool first = true;
+  std::string line;
+  while (ReadLine(c, line)) {
+    if (first && !b.greeting_late.empty() && !SendReply(c, b.greeting_late)) return;
+    first = false;
+    std::string word = Upper(line.substr(0, line.find_first_of(" :")));
+    std::string reply;
+    if (!refused.empty() && word == refused) {
+      reply = refusal;
+    } else if (word == "HELO" || word == "EHLO" || word == "MAIL" || word == "RCPT" ||
+               word == "RSET" || word == "NOOP") {
+      reply = "250 OK\r\n";
+    } else if (word == "DATA") {
+      if (!SendReply(c, "354 End data with <CR><LF>.<CR><LF>\r\n")) return;
+      // The data ends at the first line that is a single dot.
+      std::size_t end;
+      while ((end = c.input.find("\r\n.\r\n")) == std::string::npos &&
+             c.input.compare(0, 3, ".\r\n") != 0)
+        if (!ReadMore(c)) return;
+      const std::size_t consumed = end == std::string::npos ? 3 : end + 5;
+      {
+        std::lock_guard<std::mutex> guard(mutex_);
+        mailbox_.push_back(c.input.substr(0, consumed));
+      }
+      c.input.erase(0, consumed);
+      reply = refused == "." ? refusal : "250 queued\r\n";
+    } else if (word == "QUIT") {
+      SendReply(c, "221 bye\r\n");
+      return;
+    } else {
+      reply = "500 unrecognised command\r\n";
+    }
+    if (!SendReply(c, reply)) return;
+  }
+}
+
+}  // namespace dovrik::tools

@@ -1,0 +1,96 @@
+// A scriptable POP3 or SMTP server on 127.0.0.1 for tests, benchmarks and the demo. It serves a
+// mailbox, misbehaves on request, and records every byte each connection received.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace dovrik::tools {
+
+enum class MailProtocol { kPop3, kSmtp };
+
+// How a RETR reply is cut short.
+enum class MailCut {
+  kNone,
+  kStall,  // stop sending, keep the connection open
+  kClose,  // close the connection (orderly)
+  kReset,  // reset the connection
+};
+
+struct MailBehaviour {
+  MailProtocol protocol = MailProtocol::kPop3;
+  std::string user = "user";
+  std::string pass = "secret";
+  std::vector<std::string> messages;  // raw texts; RETR dot-stuffs them
+  std::string greeting;               // whole greeting bytes; empty: a one-line default
+  std::string greeting_late;          // bytes sent after the client's first line, before its answer
+  bool silent = false;                // accept and record, never answer
+  bool never_accept = false;          // keep the accept queue full: connects hang
+  bool list_after_user = false;       // LIST is served right after USER
+  std::string refuse;                 // command word always refused ("USER", "RCPT", ...)
+  std::string refusal;                // its reply; empty: "-ERR refused" / "550 refused"
+  int refuse_pass_count = 0;          // refuse this many PASS commands, even right ones
+  int trickle_gap_ms = 0;             // replies go out byte by byte with this gap
+  MailCut cut = MailCut::kNone;       // what happens to a RETR reply
+  std::size_t cut_after = 0;          // bytes of the RETR reply sent before the cut
+};
+
+// Sample mailbox of the demo.
+std::vector<std::string> SampleMessages();
+
+class MailServer {
+ public:
+  // Binds 127.0.0.1:port (0: any free port) and starts serving.
+  explicit MailServer(MailBehaviour behaviour, std::uint16_t port = 0);
+  ~MailServer();
+  MailServer(const MailServer&) = delete;
+  MailServer& operator=(const MailServer&) = delete;
+
+  std::uint16_t Port() const { return port_; }
+  std::size_t Connections() const;
+  // Bytes received on connection i (accept order), or empty.
+  std::string Received(std::size_t i = 0) const;
+  // Messages still in the mailbox (DELE takes effect at QUIT).
+  std::size_t MailboxCount() const;
+
+  // Bounded waits for tests; true when the condition holds.
+  bool WaitConnections(std::size_t n, std::chrono::milliseconds bound) const;
+  bool WaitClosed(std::size_t n, std::chrono::milliseconds bound) const;  // n connections ended
+  // n RETR replies have been cut (the partial reply is out, the cut is done).
+  bool WaitCuts(std::size_t n, std::chrono::milliseconds bound) const;
+
+ private:
+  struct Connection;
+  void AcceptLoop();
+  void Serve(Connection& c);
+  void ServePop3(Connection& c);
+  void ServeSmtp(Connection& c);
+  bool SendReply(Connection& c, std::string_view bytes);
+  bool ReadLine(Connection& c, std::string& line);
+  bool ReadMore(Connection& c);
+  void Drain(Connection& c);
+  bool Pause(int ms);
+
+  MailBehaviour behaviour_;
+  std::uint16_t port_ = 0;
+  int listen_fd_ = -1;
+  int stop_fd_ = -1;  // eventfd: readable once the server stops
+  int filler_fd_ = -1;
+  std::thread acceptor_;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::vector<std::unique_ptr<Connection>> connections_;
+  std::vector<std::string> mailbox_;
+  std::size_t closed_ = 0;
+  std::size_t cuts_ = 0;
+};
+
+}  // namespace dovrik::tools
