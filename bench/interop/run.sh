@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Measures Dovrik's mail engine against curl on the same private Dovecot and Postfix, in one run:
 #   bench/interop/run.sh [BUILD_DIR] [RUNS]        (defaults: build/default, 11)
+# DOVRIK_BENCH_CASES="check retr send" picks the groups to run (default: all three).
 # Prints a table of medians (milliseconds; peak resident memory in MiB) and the ratio to curl.
 # Needs root (the servers run under their own accounts and the Maildir is filled directly).
 set -euo pipefail
@@ -32,21 +33,24 @@ curl_pop3() { curl -sS --fail -u "$DOVRIK_MAIL_USER:$pass" "$@"; }
 empty_maildir() { find "$DOVRIK_MAILDIR/new" "$DOVRIK_MAILDIR/cur" "$DOVRIK_MAILDIR/tmp" -type f -delete; }
 
 # fill COUNT BODY_BYTES: COUNT messages with a body of about BODY_BYTES in 76-character lines.
+# File names are never reused: the server caches sizes by name, as Maildir names are unique.
+fills=0
 fill() {
   local count=$1 bytes=$2
+  fills=$((fills + 1))
   empty_maildir
   perl -e '
-    my ($dir, $count, $bytes) = @ARGV;
+    my ($dir, $count, $bytes, $tag) = @ARGV;
     my $line = ("m" x 75) . "\n";
     my $body = $line x int($bytes / 76);
     for my $i (1 .. $count) {
-      my $name = sprintf("%d.bench%06d.dovrik", 1700000000 + $i, $i);
+      my $name = sprintf("%d.bench%06d.%s.dovrik", 1700000000 + $i, $i, $tag);
       open(my $f, ">", "$dir/tmp/$name") or die "$!";
       print $f "From: Bench <bench\@example.test>\nTo: tester\@dovrik.test\n",
                "Subject: bench message $i\nDate: Mon, 7 Dec 2026 10:11:12 +0000\n\n", $body;
       close($f);
       rename("$dir/tmp/$name", "$dir/new/$name") or die "$!";
-    }' "$DOVRIK_MAILDIR" "$count" "$bytes"
+    }' "$DOVRIK_MAILDIR" "$count" "$bytes" "$$-$EPOCHSECONDS-$fills"
   chown -R "$DOVRIK_MAIL_ACCOUNT:$DOVRIK_MAIL_ACCOUNT" "$DOVRIK_MAILDIR"
   # Let the server index the new files once, outside the measurement.
   curl_pop3 "$pop3_url/" -X STAT -I >/dev/null
@@ -87,6 +91,7 @@ pair_ms() { # name_a name_b (functions that run one command each)
     a+=("$(elapsed_ms "$1")")
     b+=("$(elapsed_ms "$2")")
   done
+  [[ -z "${DOVRIK_BENCH_SAMPLES:-}" ]] || echo "$1: ${a[*]} / $2: ${b[*]}" >&2
   echo "$(printf '%s\n' "${a[@]}" | median) $(printf '%s\n' "${b[@]}" | median)"
 }
 
@@ -119,7 +124,9 @@ curl_get() { "${wrap[@]}" curl -sS --fail -u "$DOVRIK_MAIL_USER:$pass" -o "$work
 dovrik_send() { probe_smtp send bench@example.test "$DOVRIK_MAIL_ADDRESS" "$work/send10k"; }
 curl_send() { curl -sS --fail "$smtp_url" --mail-from bench@example.test --mail-rcpt "$DOVRIK_MAIL_ADDRESS" -T "$work/send10k"; }
 
+cases=" ${DOVRIK_BENCH_CASES:-check retr send} "
 for count in 10 1000; do
+  [[ "$cases" == *" check "* ]] || break
   fill "$count" 2000
   read -r d c <<<"$(pair_ms dovrik_check curl_check)"
   read -r d2 l <<<"$(pair_ms dovrik_check curl_list)"
@@ -130,6 +137,7 @@ for count in 10 1000; do
 done
 
 for size in 1 20; do
+  [[ "$cases" == *" retr "* ]] || break
   fill 1 $((size * 1024 * 1024))
   read -r d c <<<"$(pair_ms dovrik_get curl_get)"
   read -r dm cm <<<"$(pair_mib dovrik_get curl_get)"
@@ -145,11 +153,13 @@ for size in 1 20; do
   row "RETR $size MB, resident (ms)" "$r" "$c" ms "info: Check to OnActionDone"
 done
 
+[[ "$cases" == *" send "* ]] && {
 empty_maildir
 perl -e 'print "From: bench\@example.test\r\nTo: tester\@dovrik.test\r\nSubject: ten kilobytes\r\n\r\n";
          print(("s" x 78) . "\r\n") for 1 .. 128;' >"$work/send10k"
 read -r d c <<<"$(pair_ms dovrik_send curl_send)"
 row "send 10 KB (ms)" "$d" "$c" ms "<= 1.00 (curl smtp:// -T)"
+}
 
 printf '%-36s %10s %10s %-4s %6s   %s\n' "case (medians of $runs)" "Dovrik" "curl" "unit" "ratio" "goal"
 printf '%s\n' "${rows[@]}"
