@@ -67,12 +67,31 @@ ensure_account() {
 }
 
 # Every folder above the Maildir must be passable for the mail account and for postfix.
-check_reachable() {
+reachable() {
   local dir=$1 who
   for who in "$mail_account" postfix; do
-    runuser -u "$who" -- test -x "$dir" ||
-      die "$dir is not reachable by the account $who; use a state folder under passable directories"
+    runuser -u "$who" -- test -x "$dir" || return 1
   done
+}
+
+# A build tree below a private folder (a home directory with mode 700, say) can't hold a Maildir
+# the servers' accounts reach. Then the state lives in a folder under /tmp and the build tree
+# keeps a link to it, so that the same STATEDIR still finds everything.
+place_state() {
+  local state=$1 real
+  if [[ -L "$state" ]]; then
+    real="$(readlink -f "$state")"
+    mkdir -p "$real"
+  else
+    mkdir -p "$state"
+    reachable "$state" && return 0
+    rmdir "$state" 2>/dev/null || die "$state is not reachable by $mail_account and not empty"
+    real="$(mktemp -d /tmp/dovrik-mailstate.XXXXXX)"
+    ln -s "$real" "$state"
+    echo "mailservers: $state is not reachable by $mail_account; state kept in $real" >&2
+  fi
+  chmod 0755 "$real"
+  reachable "$real" || die "$real is not reachable by the accounts $mail_account and postfix"
 }
 
 write_env() {
@@ -90,18 +109,8 @@ ENV
 }
 
 configure_dovecot() {
-  local state=$1 port=$2 d="$1/dovecot" base
-  mkdir -p "$d/run" "$d/lib"
-  # Unix socket paths are limited to 107 bytes; a deep build tree gets a short link to base_dir.
-  base="$d/run"
-  if ((${#base} > 60)); then
-    rm -f "$d/run-link"
-    local link
-    link="$(mktemp -u /tmp/dovrik-dovecot.XXXXXX)"
-    ln -s "$base" "$link"
-    echo "$link" >"$d/run-link"
-    base="$link"
-  fi
+  local state=$1 port=$2 short=$3 d="$1/dovecot" base="$3/dovecot/run"
+  mkdir -p "$d/lib" "$base"
   printf '%s:{PLAIN}%s::::::nodelay=y\n' "$mail_user" "$mail_password" >"$d/users"
   chown root:dovecot "$d/users"
   chmod 0640 "$d/users"
@@ -146,17 +155,17 @@ CONF
 }
 
 configure_postfix() {
-  local state=$1 port=$2 p="$1/postfix" uid gid
+  local state=$1 port=$2 short=$3 p="$1/postfix" uid gid
   uid="$(id -u "$mail_account")"
   gid="$(id -g "$mail_account")"
   # The configuration folder must hold nothing but root's files, so queue and data sit beside it.
-  mkdir -p "$p/etc" "$p/queue" "$p/data"
+  mkdir -p "$p/etc" "$short/postfix/queue" "$p/data"
   chown postfix "$p/data"
   printf '%s@%s %s/Maildir/\n' "$mail_user" "$mail_domain" "$mail_user" >"$p/etc/vmailbox"
   cat >"$p/etc/main.cf" <<CONF
 # Private SMTP server of the interoperability tests; loopback only, delivers to one Maildir.
 compatibility_level = 3.6
-queue_directory = $p/queue
+queue_directory = $short/postfix/queue
 data_directory = $p/data
 maillog_file = $p/maillog
 maillog_file_prefixes = $p
@@ -219,8 +228,8 @@ start() {
   stop "$state" >/dev/null 2>&1 || true
   ensure_installed
   ensure_account
-  mkdir -p "$state"
-  check_reachable "$state"
+  place_state "$state"
+  state="$(cd "$state" && pwd -P)"
 
   local pop3_port smtp_port maildir="$state/mail/$mail_user/Maildir"
   pop3_port="$(free_port)"
@@ -231,8 +240,21 @@ start() {
   chown -R "$mail_account:$mail_account" "$state/mail"
   chmod 0700 "$state/mail/$mail_user"
 
-  configure_dovecot "$state" "$pop3_port"
-  configure_postfix "$state" "$smtp_port"
+  # Unix socket paths are limited to 107 bytes. Under a deep build tree the folders that hold
+  # sockets (Dovecot's run folder, Postfix's queue) live in a short folder under /tmp instead,
+  # linked from the state folder; `stop` removes it.
+  local short="$state"
+  rm -rf "$state/dovecot/run" "$state/postfix/queue"
+  if ((${#state} > 40)); then
+    short="$(mktemp -d /tmp/dovrik-ms.XXXXXX)"
+    chmod 0755 "$short"
+    echo "$short" >"$state/short-dir"
+    mkdir -p "$state/dovecot" "$state/postfix" "$short/dovecot/run" "$short/postfix/queue"
+    ln -s "$short/dovecot/run" "$state/dovecot/run"
+    ln -s "$short/postfix/queue" "$state/postfix/queue"
+  fi
+  configure_dovecot "$state" "$pop3_port" "$short"
+  configure_postfix "$state" "$smtp_port" "$short"
   write_env "$state" "$pop3_port" "$smtp_port"
 
   /usr/sbin/dovecot -c "$state/dovecot/dovecot.conf" </dev/null >>"$state/dovecot/start.log" 2>&1 ||
@@ -297,18 +319,24 @@ stop() {
   stop_master "$(read_pid "$state/postfix.pid")" postfix
   stop_master "$(read_pid "$state/dovecot.pid")" dovecot
   rm -f "$state/postfix.pid" "$state/dovecot.pid"
-  if [[ -f "$state/dovecot/run-link" ]]; then
-    local link
-    link="$(cat "$state/dovecot/run-link")"
-    [[ -L "$link" ]] && rm -f "$link"
-    rm -f "$state/dovecot/run-link"
+  if [[ -f "$state/short-dir" ]]; then
+    local short
+    short="$(cat "$state/short-dir")"
+    [[ "$short" == /tmp/dovrik-ms.* && -d "$short" ]] && rm -rf "$short"
+    rm -f "$state/short-dir" "$state/dovecot/run" "$state/postfix/queue"
   fi
 }
 
 (($# == 2)) || usage
 state_dir="$2"
-mkdir -p "$state_dir"
-state_dir="$(cd "$state_dir" && pwd)"
+[[ "$state_dir" == /* ]] || state_dir="$PWD/$state_dir"
+if [[ "$1" != start ]]; then
+  if [[ ! -d "$state_dir" ]]; then
+    [[ "$1" == stop ]] && exit 0
+    die "no servers in $state_dir"
+  fi
+  state_dir="$(cd "$state_dir" && pwd -P)"
+fi
 case "$1" in
   start) start "$state_dir" ;;
   stop) stop "$state_dir" ;;
