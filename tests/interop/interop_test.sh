@@ -35,14 +35,17 @@ empty_maildir() {
   find "$DOVRIK_MAILDIR/new" "$DOVRIK_MAILDIR/cur" "$DOVRIK_MAILDIR/tmp" -type f -delete
 }
 
+# Maildir names are unique for ever (the server caches sizes by name), so every run adds its own tag.
+run_tag="$$-$EPOCHSECONDS"
+
 # Puts a message file (lines ended by LF, as delivery agents store them) into the Maildir under a
-# name that starts with the given unique base name.
+# name that starts with the given base name.
 put_message() { # base source
-  local target="$DOVRIK_MAILDIR/new/$1.dovrik"
-  cp "$2" "$DOVRIK_MAILDIR/tmp/$1.dovrik"
-  chown "$DOVRIK_MAIL_ACCOUNT:$DOVRIK_MAIL_ACCOUNT" "$DOVRIK_MAILDIR/tmp/$1.dovrik"
-  chmod 0600 "$DOVRIK_MAILDIR/tmp/$1.dovrik"
-  mv "$DOVRIK_MAILDIR/tmp/$1.dovrik" "$target"
+  local name="$1.$run_tag.dovrik"
+  cp "$2" "$DOVRIK_MAILDIR/tmp/$name"
+  chown "$DOVRIK_MAIL_ACCOUNT:$DOVRIK_MAIL_ACCOUNT" "$DOVRIK_MAILDIR/tmp/$name"
+  chmod 0600 "$DOVRIK_MAILDIR/tmp/$name"
+  mv "$DOVRIK_MAILDIR/tmp/$name" "$DOVRIK_MAILDIR/new/$name"
 }
 
 # Octets a POP3 server reports for a stored file: every line end counts as CR LF.
@@ -68,7 +71,7 @@ wait_for_delivery() {
   done
 }
 
-maildir_has() { [[ -n "$(find "$DOVRIK_MAILDIR/new" "$DOVRIK_MAILDIR/cur" -name "$1*" -print -quit)" ]]; }
+maildir_has() { [[ -n "$(find "$DOVRIK_MAILDIR/new" "$DOVRIK_MAILDIR/cur" -name "$1.$run_tag.*" -print -quit)" ]]; }
 
 make_message() { # file subject [body lines...]
   local file=$1 subject=$2
