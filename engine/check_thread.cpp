@@ -139,6 +139,10 @@ void tCheckThread::SocketDataAvailable(TObject*, Word Error) {
   FReply.resize(old + static_cast<std::size_t>(count));
   const int got = FSocket->Receive(FReply.data() + old, count);
   FReply.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
+  if (FSizeHint && FReply.find("\r\n") != std::string::npos) {
+    FSizeHint = false;
+    ReserveForMessage();
+  }
 }
 
 void tCheckThread::SocketChangeState(TObject*, TSocketState, TSocketState NewState) {
@@ -162,8 +166,9 @@ bool tCheckThread::WaitReply(const std::string& aCode) {
   FReply.clear();
   FLineScan = 0;
   FEndScan = 0;
+  // The first pass takes the reference time, as the length differs from -1.
   std::size_t lastLength = static_cast<std::size_t>(-1);
-  double reference = platform::NowSeconds();
+  double reference = 0;
   for (;;) {
     if (FReply.size() != lastLength) {
       // The limit is on silence, not on the whole reply.
@@ -190,7 +195,7 @@ bool tCheckThread::SendCommand(const std::string& aCommand, const std::string& a
 
 bool tCheckThread::WaitMessageEnd() {
   std::size_t lastLength = static_cast<std::size_t>(-1);
-  double reference = platform::NowSeconds();
+  double reference = 0;
   while (!ReplyHasMessageEnd() && !Terminated() && FState == wsConnected) {
     if (FReply.size() != lastLength) {
       lastLength = FReply.size();

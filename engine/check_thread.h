@@ -50,6 +50,7 @@ class tCheckThread : public platform::Thread {
   bool ReplyHasCrLf();
   bool ReplyHasMessageEnd();
   void CollectMessage();
+  void ReserveForMessage();
   // Runs f(engine) under the link's lock when the engine still exists; false otherwise.
   bool WithEngine(const std::function<void(TQuorrel&)>& f) const;
 
@@ -68,6 +69,8 @@ class tCheckThread : public platform::Thread {
   // that were searched once are never searched again.
   std::size_t FLineScan = 0;
   std::size_t FEndScan = 0;
+  // Set before RETR: the first line of its answer may announce the size to make room for.
+  bool FSizeHint = false;
 };
 
 }  // namespace dovrik

@@ -2,6 +2,7 @@
 // gives a password, the action's own command, and QUIT without awaiting its answer.
 #include "engine/pop3_dialogue.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -33,10 +34,29 @@ struct DoneOnExit {
 };
 }  // namespace
 
+void tCheckThread::ReserveForMessage() {
+  // Servers usually announce the size ("+OK 1234 octets"): room for it, dot-stuffing and the end
+  // line at once spares copying a large message while it grows. Only a hint, and a bounded one.
+  const std::string_view status(FReply.data(), std::min(FReply.find("\r\n"), FReply.size()));
+  const std::size_t first = status.find(' ');
+  if (first == std::string_view::npos) return;
+  std::string_view rest = status.substr(first + 1);
+  rest = rest.substr(0, rest.find(' '));
+  const int announced = StrToIntDefTrim(rest, -1);
+  constexpr int kMaxHint = 256 * 1024 * 1024;
+  if (announced <= 0 || announced > kMaxHint) return;
+  const std::size_t want = FReply.size() + static_cast<std::size_t>(announced) +
+                           static_cast<std::size_t>(announced) / 32 + 64;
+  if (want > FReply.capacity()) FReply.reserve(want);
+}
+
 void tCheckThread::CollectMessage() {
-  WithEngine([&](TQuorrel& e) { e.FMessageText = std::make_shared<const std::string>(FReply); });
-  // A bare status line with nothing behind it: the rest is not awaited.
-  if (FReply.find(' ') == std::string::npos) return;
+  // A bare status line with nothing behind it: the rest is not awaited. Otherwise the text is
+  // set once, when the wait is over: much of a large message may be here already.
+  if (FReply.find(' ') == std::string::npos) {
+    WithEngine([&](TQuorrel& e) { e.FMessageText = std::make_shared<const std::string>(FReply); });
+    return;
+  }
   if (!WaitMessageEnd()) FReply += "\r\n<truncated>";
   // Hand the buffer over whole; a large message is never copied.
   auto text = std::make_shared<const std::string>(std::move(FReply));
@@ -86,6 +106,7 @@ void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
           break;
         case acGetMessage:
           WithEngine([&](TQuorrel& e) { number = e.FGetNumber; });
+          FSizeHint = true;
           if (SendCommand("RETR " + std::to_string(number), "+OK", kQrCommandRefused))
             CollectMessage();
           break;

@@ -143,8 +143,15 @@ std::unique_ptr<tCheckThread> TQuorrel::StartAction(tQrAction anAction, bool aSe
 }
 
 void TQuorrel::ResumeSession(std::unique_ptr<tCheckThread> aSession) {
+  try {
+    aSession->Resume();
+  } catch (...) {
+    // A thread that never ran must not keep its action busy; the failure goes to the caller.
+    FSessions.erase(std::find(FSessions.begin(), FSessions.end(), aSession.get()));
+    throw;
+  }
   // From here on the session owns itself and frees itself when its run ends.
-  aSession.release()->Resume();
+  aSession.release();
 }
 
 bool TQuorrel::Check() {

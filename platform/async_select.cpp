@@ -78,6 +78,7 @@ class SocketSource final : public detail::Source {
   void Listening() {
     phase_ = Phase::kListening;
     accept_armed_ = true;
+    hung_up_ = false;
     Rearm();
   }
 
@@ -89,6 +90,7 @@ class SocketSource final : public detail::Source {
 
   void OnReady(Queue&, std::uint32_t ev) override {
     enabled_ = false;  // one-shot: epoll has disabled the descriptor
+    const std::size_t posted_before = posted_;
     if (phase_ == Phase::kConnecting && (ev & (EPOLLOUT | EPOLLERR | EPOLLHUP))) {
       int err = SoError(fd_);
       if (err == 0) {
@@ -142,13 +144,21 @@ class SocketSource final : public detail::Source {
           write_armed_ = false;
           Post(kFdWrite, 0);
         }
-        if ((ev & EPOLLIN) && read_armed_ && (mask_ & kFdRead)) {
+        // A pending error (an ICMP refusal on a connected datagram socket) is handed to the next
+        // receive, which reports and clears it.
+        if ((ev & (EPOLLIN | EPOLLERR)) && read_armed_ && (mask_ & kFdRead)) {
           read_armed_ = false;
           Post(kFdRead, 0);
         }
         break;
       default:
         break;
+    }
+    if (posted_ == posted_before && (ev & (EPOLLERR | EPOLLHUP)) && phase_ != Phase::kConnected) {
+      // An error or hang-up nobody was notified of: clear the error, and stop watching a hung-up
+      // descriptor, or epoll would report it again at once.
+      SoError(fd_);
+      if (ev & EPOLLHUP) hung_up_ = true;
     }
     Rearm();
   }
@@ -173,6 +183,7 @@ class SocketSource final : public detail::Source {
     e.message.lparam = static_cast<std::intptr_t>((static_cast<std::uint32_t>(error) << 16) |
                                                   static_cast<std::uint32_t>(bits));
     q_.PushLocal(std::move(e));
+    ++posted_;
   }
 
   std::uint32_t Wanted() const {
@@ -182,9 +193,10 @@ class SocketSource final : public detail::Source {
         ev = EPOLLOUT;  // completion of connect, whatever the mask, to learn the new phase
         break;
       case Phase::kListening:
-        if (accept_armed_ && (mask_ & kFdAccept)) ev |= EPOLLIN;
+        if (accept_armed_ && (mask_ & kFdAccept) && !hung_up_) ev |= EPOLLIN;
         break;
       case Phase::kDatagram:
+        if (hung_up_) break;
         if (read_armed_ && (mask_ & kFdRead)) ev |= EPOLLIN;
         if (write_armed_ && (mask_ & kFdWrite)) ev |= EPOLLOUT;
         break;
@@ -235,6 +247,7 @@ class SocketSource final : public detail::Source {
   bool peer_closed_ = false;
   bool hung_up_ = false;
   bool reset_seen_ = false;
+  std::size_t posted_ = 0;
   bool in_epoll_ = false;
   bool enabled_ = false;
   std::uint32_t current_ = 0;
@@ -271,13 +284,17 @@ Phase Probe(int fd, int type) {
   sockaddr_storage peer{};
   len = sizeof peer;
   return getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) == 0 ? Phase::kConnected
-                                                                         : Phase::kIdle;
+                                                                        : Phase::kIdle;
 }
 
 }  // namespace
 
-int LastSocketError() { return t_last_error; }
-void SetLastSocketError(int code) { t_last_error = code; }
+int LastSocketError() {
+  return t_last_error;
+}
+void SetLastSocketError(int code) {
+  t_last_error = code;
+}
 
 int AsyncSelect(SocketHandle s, WindowHandle window, std::uint32_t msg, int mask) {
   int type = 0;

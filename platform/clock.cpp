@@ -28,6 +28,8 @@ std::uint64_t TickCountMs() {
   return s <= 0 ? 0 : static_cast<std::uint64_t>(s * 1000.0);
 }
 
-void SetClock(Clock* clock) { g_clock.store(clock, std::memory_order_release); }
+void SetClock(Clock* clock) {
+  g_clock.store(clock, std::memory_order_release);
+}
 
 }  // namespace dovrik::platform

@@ -12,8 +12,8 @@ namespace dovrik::platform {
 using LookupTask = std::uint64_t;  // 0 = none
 
 struct LookupResult {
-  int error = 0;                       // 0 or a Windows Sockets number (11001...)
-  std::vector<std::uint32_t> addrs;    // IPv4 addresses in network order
+  int error = 0;                     // 0 or a Windows Sockets number (11001...)
+  std::vector<std::uint32_t> addrs;  // IPv4 addresses in network order
 };
 
 // Starts looking up name; when done, posts msg to window with wparam = task and lparam = error

@@ -71,7 +71,7 @@ void RunPendingSynchronize() {
     }
     {
       std::lock_guard lock(s.mutex);
-      r->error = error;
+      r->error = std::move(error);  // the worker alone releases it
       r->done = true;
     }
     s.cv.notify_all();
@@ -113,10 +113,14 @@ bool RunOnMainThread(const std::function<void()>& call) {
       return false;
     }
   }
-  std::unique_lock lock(s.mutex);
-  s.cv.wait(lock, [&] { return r->done || r->abandoned; });
-  if (!r->done) return false;
-  if (r->error) std::rethrow_exception(r->error);
+  std::exception_ptr error;
+  {
+    std::unique_lock lock(s.mutex);
+    s.cv.wait(lock, [&] { return r->done || r->abandoned; });
+    if (!r->done) return false;
+    error = std::move(r->error);
+  }
+  if (error) std::rethrow_exception(error);
   return true;
 }
 
@@ -159,7 +163,7 @@ void Thread::Run() {
   const bool free_self = free_on_terminate_;
   {
     std::lock_guard lock(impl_->mutex);
-    impl_->fatal = fatal;
+    impl_->fatal = std::move(fatal);
     impl_->finished.store(true);
   }
   impl_->cv.notify_all();
@@ -176,6 +180,7 @@ void Thread::WaitFor() {
   {
     std::lock_guard lock(impl_->mutex);
     if (!impl_->started) return;
+    if (impl_->thread.get_id() == std::this_thread::get_id()) return;  // would wait for itself
   }
   if (IsMainThread()) {
     SyncState& s = Sync();
@@ -190,13 +195,17 @@ void Thread::WaitFor() {
   impl_->cv.wait(lock, [&] { return impl_->finished.load(); });
 }
 
-bool Thread::Finished() const { return impl_->finished.load(); }
+bool Thread::Finished() const {
+  return impl_->finished.load();
+}
 
 std::exception_ptr Thread::FatalException() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->fatal;
 }
 
-bool Thread::Synchronize(const std::function<void()>& call) { return RunOnMainThread(call); }
+bool Thread::Synchronize(const std::function<void()>& call) {
+  return RunOnMainThread(call);
+}
 
 }  // namespace dovrik::platform

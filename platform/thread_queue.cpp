@@ -163,7 +163,9 @@ std::uint64_t Queue::AddSource(Source* s) {
   return s->id;
 }
 
-void Queue::RemoveSource(std::uint64_t id) { sources_.erase(id); }
+void Queue::RemoveSource(std::uint64_t id) {
+  sources_.erase(id);
+}
 
 Source* Queue::FindSource(std::uint64_t id) {
   auto it = sources_.find(id);

@@ -64,8 +64,7 @@ class Queue : public std::enable_shared_from_this<Queue> {
   void RemoveWindow(WindowHandle window);
   bool OwnsWindow(WindowHandle window);
   // Any thread.
-  bool Post(WindowHandle window, const Message& m,
-            std::shared_ptr<const std::atomic<bool>> valid);
+  bool Post(WindowHandle window, const Message& m, std::shared_ptr<const std::atomic<bool>> valid);
   // Owner thread: runs the window's handler now. False when the window is gone.
   bool DispatchToWindow(WindowHandle window, const Message& m);
 

@@ -80,7 +80,9 @@ void Timer::SetInterval(unsigned ms) {
   impl_->Restart();
 }
 
-unsigned Timer::Interval() const { return impl_->interval; }
+unsigned Timer::Interval() const {
+  return impl_->interval;
+}
 
 void Timer::SetEnabled(bool on) {
   if (on == impl_->enabled) return;
@@ -88,6 +90,8 @@ void Timer::SetEnabled(bool on) {
   impl_->Restart();
 }
 
-bool Timer::Enabled() const { return impl_->enabled; }
+bool Timer::Enabled() const {
+  return impl_->enabled;
+}
 
 }  // namespace dovrik::platform

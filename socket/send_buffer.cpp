@@ -12,7 +12,7 @@ TBuffer::TBuffer(int Size) {
 void TBuffer::SetSize(int NewSize) {
   if (NewSize <= 0) NewSize = 1514;
   if (NewSize == FSize) return;
-  auto fresh = std::make_unique<unsigned char[]>(static_cast<std::size_t>(NewSize));
+  auto fresh = std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(NewSize));
   if (FReadPos != FWritePos) {
     // Shrinking below the written bytes keeps what fits rather than writing past the end.
     FWritePos = std::min(FWritePos, NewSize);

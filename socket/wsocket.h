@@ -62,6 +62,7 @@ inline constexpr std::uint32_t SocketEventMessage = platform::kUserMessage + 1;
 inline constexpr std::uint32_t LookupDoneMessage = platform::kUserMessage + 2;
 
 inline constexpr int kSocketBufferSize = 1514;
+inline constexpr int kSendGatherSize = 65536;
 
 class TCustomWSocket : public TComponent {
  public:
@@ -212,7 +213,9 @@ class TCustomWSocket : public TComponent {
   platform::LookupTask FDnsTask = 0;
   sockaddr_in FSockAddr{};
   std::uint16_t FHandleSerial = 0;
-  std::string FReadLoopError;  // tags self-posted notifications of the current handle
+  std::string FReadLoopError;
+  std::unique_ptr<unsigned char[]> FSendStaging;  // gathers blocks for one send call  // tags
+                                                  // self-posted notifications of the current handle
 };
 
 // Publishes the properties; adds no behaviour.

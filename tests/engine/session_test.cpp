@@ -128,6 +128,12 @@ TEST_F(EngineTest, RefusedCommandsRecordTheirCodes) {
       {"DELE", acDelete, kQrCommandRefused,
        "USER user\r\nLIST\r\nPASS secret\r\nDELE 2\r\nQUIT\r\n"},
   };
+  // A good check first, so that a failed one is seen to reset the figures.
+  Pop3();
+  GivePassword({"secret"});
+  ASSERT_TRUE(engine_->Check());
+  ASSERT_TRUE(AwaitDone());
+  ASSERT_EQ(engine_->MessageCount(), 2);
   for (const auto& c : cases) {
     MailBehaviour b;
     b.refuse = c.refuse;
@@ -142,11 +148,13 @@ TEST_F(EngineTest, RefusedCommandsRecordTheirCodes) {
     ASSERT_TRUE(AwaitDone());
     EXPECT_EQ(engine_->ErrorCode(c.action), c.code) << c.refuse;
     EXPECT_EQ(engine_->ErrorText(c.action), b.refusal);
+    if (c.action == acCheck) {
+      EXPECT_EQ(engine_->MessageCount(), 0);
+      EXPECT_EQ(engine_->MailboxSize(), 0);
+    }
     ASSERT_TRUE(server.WaitClosed(1, std::chrono::seconds(5)));
     EXPECT_EQ(server.Received(0), c.wire);
   }
-  EXPECT_EQ(engine_->MessageCount(), 0);
-  EXPECT_EQ(engine_->MailboxSize(), 0);
 }
 
 TEST_F(EngineTest, GetKeepsTheReplyByteForByte) {
@@ -214,7 +222,7 @@ TEST_F(EngineTest, CutMessagesAreMarkedTruncated) {
     ASSERT_TRUE(engine_->GetMessage(2));
     if (c.cut == MailCut::kStall) {
       ASSERT_TRUE(server.WaitCuts(1, std::chrono::seconds(5)));
-      Elapse(11, 4);
+      Elapse(11);
     }
     ASSERT_TRUE(AwaitDone());
     EXPECT_EQ(engine_->ErrorCode(acGetMessage), c.code) << static_cast<int>(c.cut);
@@ -348,11 +356,12 @@ TEST_F(EngineTest, SilentServerTimesOutAfterElevenWholeSeconds) {
   auto& server = Pop3(b);
   ASSERT_TRUE(engine_->Check());
   ASSERT_TRUE(server.WaitConnections(1, std::chrono::seconds(5)));
-  Elapse(10.99);
+  Elapse(10.75);
   // Ten whole seconds are not more than TimeOut: the session keeps waiting.
   ASSERT_TRUE(clock_.AwaitWorkerReads(3));
+  PumpUntil([] { return false; }, std::chrono::milliseconds(0));
   EXPECT_TRUE(done_.empty());
-  clock_.Set(clock_.Now() + 0.01);
+  clock_.Set(1011.0);
   ASSERT_TRUE(AwaitDone());
   EXPECT_EQ(engine_->ErrorCode(acCheck), kQrTimeout);
   EXPECT_EQ(engine_->ErrorText(acCheck), "Timeout");
@@ -403,20 +412,24 @@ TEST_F(EngineTest, AllFourActionsAtOnce) {
   Smtp();
   GivePassword({"secret", "secret", "secret"});
   ASSERT_TRUE(engine_->Check());
-  ASSERT_TRUE(engine_->GetMessage(2));
-  ASSERT_TRUE(engine_->DeleteMessage(1));
+  ASSERT_TRUE(engine_->GetMessage(1));
+  ASSERT_TRUE(engine_->DeleteMessage(2));  // whenever it lands, message 1 stays number 1
   ASSERT_TRUE(engine_->SendMail("me@x", "you@y", "hello"));
-  EXPECT_FALSE(engine_->GetMessage(1));
+  EXPECT_FALSE(engine_->GetMessage(2));
+  EXPECT_EQ(started_.size(), 4u);
   ASSERT_TRUE(AwaitDone(4));
   for (tQrAction a : {acCheck, acGetMessage, acDelete, acSend})
     EXPECT_EQ(engine_->ErrorCode(a), 0) << a;
-  EXPECT_EQ(engine_->MessageText(), Retr(Mailbox()[1]) + Mailbox()[1] + ".\r\n");
+  EXPECT_TRUE(engine_->MessageText().starts_with(Retr(Mailbox()[0]) + "From: A <a@x>\r\n"));
   EXPECT_EQ(pass_calls_, 3u);
 }
 
 TEST_F(EngineTest, DestructionDetachesRunningSessions) {
+  // Greetings that never end: bytes keep arriving after the sessions were told to stop, and they
+  // must be taken and dropped, or a session would spin on them.
   MailBehaviour b;
-  b.silent = true;
+  b.greeting = "+OK " + std::string(100000, 'x') + "\r\n";
+  b.trickle_gap_ms = 1;
   auto& server = Pop3(b);
   ASSERT_TRUE(engine_->Check());
   ASSERT_TRUE(engine_->GetMessage(1));

@@ -64,7 +64,10 @@ std::vector<std::string> SampleMessages() {
 }
 
 MailServer::MailServer(MailBehaviour behaviour, std::uint16_t port)
-    : behaviour_(std::move(behaviour)), mailbox_(behaviour_.messages) {
+    : behaviour_(std::move(behaviour)) {
+  for (std::string& m : behaviour_.messages)
+    mailbox_.push_back(std::make_shared<const std::string>(std::move(m)));
+  behaviour_.messages.clear();
   stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (stop_fd_ < 0 || listen_fd_ < 0) throw std::runtime_error("mail server: no descriptors");
@@ -255,13 +258,13 @@ void MailServer::ServePop3(Connection& c) {
     const std::string word = Upper(line.substr(0, blank));
     const std::string arg = blank == std::string::npos ? std::string() : line.substr(blank + 1);
     std::string reply;
-    std::vector<std::string> box;
+    std::vector<std::shared_ptr<const std::string>> box;
     {
       std::lock_guard<std::mutex> guard(mutex_);
       box = mailbox_;
     }
     std::size_t total = 0;
-    for (const auto& m : box) total += m.size();
+    for (const auto& m : box) total += m->size();
     const int n = std::atoi(arg.c_str());
     const bool valid = n >= 1 && static_cast<std::size_t>(n) <= box.size() &&
                        std::find(deleted.begin(), deleted.end(), n - 1) == deleted.end();
@@ -285,7 +288,7 @@ void MailServer::ServePop3(Connection& c) {
     } else if (word == "LIST" && (authorised || (user_given && b.list_after_user))) {
       reply = "+OK " + std::to_string(box.size()) + " messages\r\n";
       for (std::size_t i = 0; i < box.size(); ++i)
-        reply += std::to_string(i + 1) + " " + std::to_string(box[i].size()) + "\r\n";
+        reply += std::to_string(i + 1) + " " + std::to_string(box[i]->size()) + "\r\n";
       reply += ".\r\n";
     } else if (word == "LIST") {
       reply = "-ERR not authorised\r\n";
@@ -303,10 +306,20 @@ void MailServer::ServePop3(Connection& c) {
     } else if (word == "STAT") {
       reply = "+OK " + std::to_string(box.size()) + " " + std::to_string(total) + "\r\n";
     } else if (word == "RETR" && valid) {
-      const std::string& m = box[static_cast<std::size_t>(n - 1)];
-      reply = "+OK " + std::to_string(m.size()) + " octets\r\n" + StuffedBody(m);
+      // Framed once per message, so large replies cost the server little.
+      std::shared_ptr<const std::string> framed;
+      {
+        std::lock_guard<std::mutex> guard(mutex_);
+        const auto& m = box[static_cast<std::size_t>(n - 1)];
+        auto& slot = retr_cache_[m.get()];
+        if (!slot)
+          slot = std::make_shared<const std::string>("+OK " + std::to_string(m->size()) +
+                                                     " octets\r\n" + StuffedBody(*m));
+        framed = slot;
+      }
       if (b.cut != MailCut::kNone) {
-        if (!SendReply(c, std::string_view(reply).substr(0, std::min(b.cut_after, reply.size()))))
+        if (!SendReply(c,
+                       std::string_view(*framed).substr(0, std::min(b.cut_after, framed->size()))))
           return;
         auto count_cut = [&] {
           std::lock_guard<std::mutex> guard(mutex_);
@@ -327,6 +340,8 @@ void MailServer::ServePop3(Connection& c) {
         count_cut();
         return;
       }
+      if (!SendReply(c, *framed)) return;
+      continue;
     } else if (word == "DELE" && valid) {
       deleted.push_back(static_cast<std::size_t>(n - 1));
       reply = "+OK deleted\r\n";
@@ -366,7 +381,7 @@ void MailServer::ServeSmtp(Connection& c) {
       const std::size_t consumed = end == std::string::npos ? 3 : end + 5;
       {
         std::lock_guard<std::mutex> guard(mutex_);
-        mailbox_.push_back(c.input.substr(0, consumed));
+        mailbox_.push_back(std::make_shared<const std::string>(c.input.substr(0, consumed)));
       }
       c.input.erase(0, consumed);
       reply = refused == "." ? refusal : "250 queued\r\n";

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -88,7 +89,8 @@ class MailServer {
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::vector<std::unique_ptr<Connection>> connections_;
-  std::vector<std::string> mailbox_;
+  std::vector<std::shared_ptr<const std::string>> mailbox_;
+  std::map<const std::string*, std::shared_ptr<const std::string>> retr_cache_;  // framed
   std::size_t closed_ = 0;
   std::size_t cuts_ = 0;
 };
