@@ -190,6 +190,15 @@ case_wrong_password_is_refused() {
   expect_eq "check after refusal" "$out" "code=0 count=0 size=0"
 }
 
+case_retry_after_wrong_password() {
+  # A mistyped password, then the right one: after a refused PASS a real server has forgotten the
+  # user name ("-ERR No username given."), so the retry only works if USER is sent again first.
+  empty_maildir
+  local out
+  out="$(pop3 check <<<$'not-the-password\n'"$DOVRIK_MAIL_PASSWORD")" || fail "retry failed: $out"
+  expect_eq "check after a retry" "$out" "code=0 count=0 size=0"
+}
+
 case_stopped_server_not_found() {
   # A port nothing listens on: the kernel just handed it out and we closed it again.
   local port out
