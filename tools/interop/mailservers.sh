@@ -38,7 +38,7 @@ port_accepts() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 # Waits until the port accepts, at most $2 seconds, polling while the process $3 is alive.
 wait_for_port() {
-  local port=$1 bound=$2 pid=$3 deadline=$((SECONDS + $2))
+  local port=$1 pid=$3 deadline=$((SECONDS + $2))
   until port_accepts "$port"; do
     kill -0 "$pid" 2>/dev/null || return 1
     ((SECONDS < deadline)) || return 1
@@ -284,10 +284,31 @@ start() {
   cat "$state/servers.env"
 }
 
+# The pid in a pid file is ours only while that process still runs our configuration: a stale
+# file (after a reboot, say) may name an unrelated process by now.
+dovecot_pid() {
+  local state=$1 pid
+  pid="$(read_pid "$state/dovecot.pid")"
+  pid_alive "$pid" || return 0
+  tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "-c $state/dovecot/dovecot.conf" &&
+    echo "$pid"
+  return 0
+}
+
+# Postfix's master runs in its queue folder.
+postfix_pid() {
+  local state=$1 pid
+  pid="$(read_pid "$state/postfix.pid")"
+  pid_alive "$pid" || return 0
+  [[ "$(readlink -f "/proc/$pid/cwd" 2>/dev/null)" == "$(readlink -f "$state/postfix/queue")" ]] &&
+    echo "$pid"
+  return 0
+}
+
 status() {
   local state=$1
   [[ -f "$state/servers.env" ]] || return 1
-  pid_alive "$(read_pid "$state/dovecot.pid")" && pid_alive "$(read_pid "$state/postfix.pid")"
+  [[ -n "$(dovecot_pid "$state")" && -n "$(postfix_pid "$state")" ]]
 }
 
 # Sends TERM to one master we started, then waits (bounded) for it and its children to go;
@@ -295,19 +316,20 @@ status() {
 stop_master() {
   local pid=$1 what=$2 kids deadline
   pid_alive "$pid" || return 0
-  kids="$(pgrep -P "$pid" || true)"
+  # shellcheck disable=SC2207 # one pid per line
+  kids=($(pgrep -P "$pid" || true))
   kill -TERM "$pid" 2>/dev/null || true
   deadline=$((SECONDS + stop_bound_s))
   while pid_alive "$pid"; do
     if ((SECONDS >= deadline)); then
       echo "mailservers: $what ($pid) ignored TERM; killing it" >&2
-      kill -KILL "$pid" $kids 2>/dev/null || true
+      kill -KILL "$pid" "${kids[@]}" 2>/dev/null || true
       break
     fi
     sleep 0.05
   done
   local k
-  for k in $kids; do
+  for k in "${kids[@]}"; do
     deadline=$((SECONDS + 5))
     while pid_alive "$k" && ((SECONDS < deadline)); do sleep 0.05; done
     pid_alive "$k" && kill -KILL "$k" 2>/dev/null || true
@@ -316,8 +338,8 @@ stop_master() {
 
 stop() {
   local state=$1
-  stop_master "$(read_pid "$state/postfix.pid")" postfix
-  stop_master "$(read_pid "$state/dovecot.pid")" dovecot
+  stop_master "$(postfix_pid "$state")" postfix
+  stop_master "$(dovecot_pid "$state")" dovecot
   rm -f "$state/postfix.pid" "$state/dovecot.pid"
   if [[ -f "$state/short-dir" ]]; then
     local short
