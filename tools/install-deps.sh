@@ -37,5 +37,16 @@ SUDO=""
 if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 echo "Installing: ${missing[*]}"
+# Hooks of later work: tools/deps.d/*-preinstall.sh run before apt-get (debconf answers, keeping
+# services from starting), *-postinstall.sh after it, also when it failed. Both must be idempotent.
+run_hooks() {
+  local h
+  for h in "$(dirname "$0")"/deps.d/*-"$1".sh; do
+    [[ -f "$h" ]] && bash "$h"
+  done
+  return 0
+}
+trap 'run_hooks postinstall' EXIT
+run_hooks preinstall
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,239 @@
+#!/usr/bin/env bash
+# One interoperability case against the private Dovecot and Postfix of tools/interop/mailservers.sh:
+#   interop_test.sh CASE
+# Environment (set by ctest): DOVRIK_PROBE, DOVRIK_PARSE, DOVRIK_STATE, DOVRIK_SCRATCH.
+# Each case empties the Maildir first and fills it with the messages it needs, so the cases don't
+# depend on each other's order.
+set -euo pipefail
+
+: "${DOVRIK_PROBE:?}" "${DOVRIK_PARSE:?}" "${DOVRIK_STATE:?}" "${DOVRIK_SCRATCH:?}"
+if [[ $(id -u) -ne 0 ]]; then
+  echo "interop tests need root (they fill the servers' Maildir); skipped" >&2
+  exit 77
+fi
+# shellcheck disable=SC1091
+source "$DOVRIK_STATE/servers.env"
+
+scratch="$DOVRIK_SCRATCH/${1:-none}"
+rm -rf "$scratch"
+mkdir -p "$scratch"
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+expect_eq() { # what actual expected
+  [[ "$2" == "$3" ]] || fail "$1: got [$2], expected [$3]"
+}
+
+# The probe against the POP3 server; standard input gives the password when it is asked for.
+pop3() { "$DOVRIK_PROBE" --server 127.0.0.1 --port "$DOVRIK_POP3_PORT" --user "$DOVRIK_MAIL_USER" --timeout 20 "$@"; }
+
+smtp() { "$DOVRIK_PROBE" --server 127.0.0.1 --port "$DOVRIK_SMTP_PORT" --user "$DOVRIK_MAIL_USER" --timeout 20 "$@"; }
+
+# Result line field: field NAME LINE
+field() { sed -n "s/.*\\b$1=\\([^ ]*\\).*/\\1/p" <<<"$2"; }
+
+empty_maildir() {
+  find "$DOVRIK_MAILDIR/new" "$DOVRIK_MAILDIR/cur" "$DOVRIK_MAILDIR/tmp" -type f -delete
+}
+
+# Maildir names are unique for ever (the server caches sizes by name), so every run adds its own tag.
+run_tag="$$-$EPOCHSECONDS"
+
+# Puts a message file (lines ended by LF, as delivery agents store them) into the Maildir under a
+# name that starts with the given base name.
+put_message() { # base source
+  local name="$1.$run_tag.dovrik"
+  cp "$2" "$DOVRIK_MAILDIR/tmp/$name"
+  chown "$DOVRIK_MAIL_ACCOUNT:$DOVRIK_MAIL_ACCOUNT" "$DOVRIK_MAILDIR/tmp/$name"
+  chmod 0600 "$DOVRIK_MAILDIR/tmp/$name"
+  mv "$DOVRIK_MAILDIR/tmp/$name" "$DOVRIK_MAILDIR/new/$name"
+}
+
+# Octets a POP3 server reports for a stored file: every line end counts as CR LF.
+pop3_size() { perl -0777 -ne 'my $n = length($_); my $lf = () = /(?<!\r)\n/g; print $n + $lf' "$1"; }
+
+# What the server sends for RETR after its status line: CR LF line ends, dot-stuffing, "." line.
+expected_retr_body() { # source output
+  perl -pe 's/\r?\n\z/\r\n/; s/^\./../' "$1" >"$2"
+  printf '.\r\n' >>"$2"
+}
+
+# The body ParseMessage gives for a stored file: lines after the first blank line, ended by CR LF.
+expected_parsed_text() {
+  perl -ne 'if ($body) { s/\r?\n\z//; s/\\/\\\\/g; print "$_\\r\\n"; } elsif (/^\r?$/) { $body = 1 }' "$1"
+}
+
+# Waits until a delivered file shows up in Maildir/new, at most 30 s.
+wait_for_delivery() {
+  local deadline=$((SECONDS + 30))
+  until [[ -n "$(find "$DOVRIK_MAILDIR/new" -type f -print -quit)" ]]; do
+    ((SECONDS < deadline)) || fail "no delivery into $DOVRIK_MAILDIR/new within 30 s"
+    sleep 0.05
+  done
+}
+
+maildir_has() { [[ -n "$(find "$DOVRIK_MAILDIR/new" "$DOVRIK_MAILDIR/cur" -name "$1.$run_tag.*" -print -quit)" ]]; }
+
+make_message() { # file subject [body lines...]
+  local file=$1 subject=$2
+  shift 2
+  {
+    printf 'Return-Path: <sender@example.test>\n'
+    printf 'From: Sender One <sender@example.test>\n'
+    printf 'To: %s\n' "$DOVRIK_MAIL_ADDRESS"
+    printf 'Subject: %s\n' "$subject"
+    printf 'Date: Mon, 7 Dec 2026 10:11:12 +0000\n'
+    printf 'Message-ID: <%s@example.test>\n' "${subject// /-}"
+    printf '\n'
+    printf '%s\n' "$@"
+  } >"$file"
+}
+
+case_check_asks_password_once() {
+  empty_maildir
+  local total=0 i
+  for i in 1 2 3; do
+    make_message "$scratch/m$i" "message $i" "Body of message $i." "" ".dot" "end"
+    put_message "17000000$i.check$i" "$scratch/m$i"
+    total=$((total + $(pop3_size "$scratch/m$i")))
+  done
+  # The password is offered once; a second request would read end of input and fail the check.
+  local out logins_before logins_after log="$DOVRIK_STATE/dovecot/dovecot.log"
+  logins_before="$(grep -c "Login: user=<$DOVRIK_MAIL_USER>" "$log" || true)"
+  out="$(pop3 check <<<"$DOVRIK_MAIL_PASSWORD")" || fail "check failed: $out"
+  expect_eq "check result" "$out" "code=0 count=3 size=$total"
+  # Exactly one login, and no refused password on the way.
+  logins_after="$(grep -c "Login: user=<$DOVRIK_MAIL_USER>" "$log" || true)"
+  expect_eq "logins" "$logins_after" "$((logins_before + 1))"
+}
+
+case_get_is_byte_exact_and_parses() {
+  empty_maildir
+  make_message "$scratch/m" "Dots and more" \
+    "First line." "." ".leading dot" "..two dots" "x.y" "" "From: not a header" "last line"
+  put_message 1700000100.get "$scratch/m"
+  local out
+  out="$(pop3 --out "$scratch/retr" get 1 <<<"$DOVRIK_MAIL_PASSWORD")" || fail "get failed: $out"
+  expect_eq "get result" "$(field code "$out")" 0
+  local status
+  status="$(head -c 200 "$scratch/retr" | head -n 1)"
+  [[ "$status" == +OK*$'\r' ]] || fail "status line [$status]"
+  expected_retr_body "$scratch/m" "$scratch/expected"
+  tail -c +$((${#status} + 2)) "$scratch/retr" >"$scratch/retr-body"
+  cmp "$scratch/retr-body" "$scratch/expected" || fail "MessageText differs from the stored message"
+
+  local parsed
+  parsed="$("$DOVRIK_PARSE" "$scratch/retr")"
+  expect_eq From "$(sed -n 's/^From=//p' <<<"$parsed")" "Sender One <sender@example.test>"
+  expect_eq To "$(sed -n 's/^To=//p' <<<"$parsed")" "$DOVRIK_MAIL_ADDRESS"
+  expect_eq Subject "$(sed -n 's/^Subject=//p' <<<"$parsed")" "Dots and more"
+  expect_eq Date "$(sed -n 's/^Date=//p' <<<"$parsed")" "Mon, 7 Dec 2026 10:11:12 +0000"
+  expect_eq Text "$(sed -n 's/^Text=//p' <<<"$parsed")" "$(expected_parsed_text "$scratch/m")"
+}
+
+case_delete_removes_from_maildir() {
+  empty_maildir
+  make_message "$scratch/a" "keep me" "kept"
+  make_message "$scratch/b" "delete me" "deleted"
+  put_message 1700000201.keep "$scratch/a"
+  put_message 1700000202.gone "$scratch/b"
+  # The server numbers the messages itself; find the one to delete by its subject.
+  local n victim=""
+  for n in 1 2; do
+    pop3 --out "$scratch/retr$n" get "$n" <<<"$DOVRIK_MAIL_PASSWORD" >/dev/null || fail "get $n failed"
+    grep -q '^Subject: delete me' "$scratch/retr$n" && victim=$n
+  done
+  [[ -n "$victim" ]] || fail "message to delete not found"
+  local out
+  out="$(pop3 delete "$victim" <<<"$DOVRIK_MAIL_PASSWORD")" || fail "delete failed: $out"
+  expect_eq "delete result" "$(field code "$out")" 0
+  out="$(pop3 check <<<"$DOVRIK_MAIL_PASSWORD")" || fail "check failed: $out"
+  expect_eq "check after delete" "$out" "code=0 count=1 size=$(pop3_size "$scratch/a")"
+  maildir_has 1700000202.gone && fail "deleted message still in the Maildir"
+  maildir_has 1700000201.keep || fail "the other message is gone too"
+}
+
+case_send_then_check_and_get() {
+  empty_maildir
+  local subject="Sent through the real SMTP server $$"
+  printf 'From: %s\r\nTo: %s\r\nSubject: %s\r\nDate: Tue, 8 Dec 2026 09:00:00 +0000\r\nMIME-Version: 1.0\r\nContent-Type: text/plain\r\n\r\nHello.\r\n.\r\n.hidden dot\r\nbye\r\n' \
+    "sender@example.test" "$DOVRIK_MAIL_ADDRESS" "$subject" >"$scratch/send"
+  local out
+  out="$(smtp send sender@example.test "$DOVRIK_MAIL_ADDRESS" "$scratch/send" </dev/null)" ||
+    fail "send failed: $out"
+  expect_eq "send result" "$(field code "$out")" 0
+  wait_for_delivery
+  out="$(pop3 check <<<"$DOVRIK_MAIL_PASSWORD")" || fail "check failed: $out"
+  expect_eq "check count" "$(field count "$out")" 1
+  out="$(pop3 --out "$scratch/retr" get 1 <<<"$DOVRIK_MAIL_PASSWORD")" || fail "get failed: $out"
+  # The stored message keeps the single-dot line; the server stuffs it again for RETR.
+  grep -q $'^\\.\\.\r$' "$scratch/retr" || fail "the '.' line is not dot-stuffed in MessageText"
+  local parsed
+  parsed="$("$DOVRIK_PARSE" "$scratch/retr")"
+  expect_eq From "$(sed -n 's/^From=//p' <<<"$parsed")" "sender@example.test"
+  expect_eq To "$(sed -n 's/^To=//p' <<<"$parsed")" "$DOVRIK_MAIL_ADDRESS"
+  expect_eq Subject "$(sed -n 's/^Subject=//p' <<<"$parsed")" "$subject"
+  expect_eq Date "$(sed -n 's/^Date=//p' <<<"$parsed")" "Tue, 8 Dec 2026 09:00:00 +0000"
+  # The sender frames the data with one empty line after the message, so the body gains one.
+  expect_eq Text "$(sed -n 's/^Text=//p' <<<"$parsed")" \
+    'Hello.\r\n.\r\n.hidden dot\r\nbye\r\n\r\n'
+}
+
+case_wrong_password_is_refused() {
+  empty_maildir
+  local out rc=0
+  out="$(pop3 check <<<"not-the-password")" || rc=$?
+  ((rc != 0)) || fail "probe succeeded with a wrong password"
+  expect_eq "code" "$(field code "$out")" -2
+  [[ "$out" == *' text=-ERR '*'Authentication failed.\r\n' ]] || fail "text is not the server's reply: $out"
+  # The server is not left slowed down: the right password works at once afterwards.
+  out="$(pop3 check <<<"$DOVRIK_MAIL_PASSWORD")" || fail "check after a refusal failed: $out"
+  expect_eq "check after refusal" "$out" "code=0 count=0 size=0"
+}
+
+case_retry_after_wrong_password() {
+  # A mistyped password, then the right one: after a refused PASS a real server has forgotten the
+  # user name ("-ERR No username given."), so the retry only works if USER is sent again first.
+  empty_maildir
+  local out
+  out="$(pop3 check <<<$'not-the-password\n'"$DOVRIK_MAIL_PASSWORD")" || fail "retry failed: $out"
+  expect_eq "check after a retry" "$out" "code=0 count=0 size=0"
+}
+
+case_stopped_server_not_found() {
+  # A port nothing listens on: the kernel just handed it out and we closed it again.
+  local port out
+  port="$(perl -MIO::Socket::INET -e 'print IO::Socket::INET->new(LocalAddr => "127.0.0.1", LocalPort => 0, Listen => 1)->sockport')"
+  out="$("$DOVRIK_PROBE" --server 127.0.0.1 --port "$port" --user "$DOVRIK_MAIL_USER" --timeout 20 check </dev/null)" || true
+  expect_eq "check" "$out" "code=-10 count=0 size=0 text=Server not found"
+  printf 'Subject: x\r\n\r\nx\r\n' >"$scratch/send"
+  out="$("$DOVRIK_PROBE" --server 127.0.0.1 --port "$port" --user "$DOVRIK_MAIL_USER" --timeout 20 \
+    send a@example.test b@example.test "$scratch/send" </dev/null)" || true
+  expect_eq "send" "$out" "code=-10 count=0 size=0 text=Server not found"
+}
+
+case_get_20mb_whole() {
+  empty_maildir
+  make_message "$scratch/m" "twenty megabytes" "start"
+  # 20 MiB of 78-character lines, some of them starting with a dot.
+  perl -e 'for my $i (1 .. 270000) { print(($i % 1000 == 0 ? "." : "L") . sprintf("%09d", $i) . ("x" x 67) . "\n") }' \
+    >>"$scratch/m"
+  put_message 1700000300.big "$scratch/m"
+  local out
+  out="$(pop3 --out "$scratch/retr" get 1 <<<"$DOVRIK_MAIL_PASSWORD")" || fail "get failed: $out"
+  expect_eq "get result" "$(field code "$out")" 0
+  local status
+  status="$(head -n 1 "$scratch/retr")"
+  expected_retr_body "$scratch/m" "$scratch/expected"
+  tail -c +$((${#status} + 2)) "$scratch/retr" >"$scratch/retr-body"
+  cmp "$scratch/retr-body" "$scratch/expected" || fail "the 20 MB message is not retrieved whole"
+  rm -f "$scratch/retr" "$scratch/retr-body" "$scratch/expected" "$scratch/m"
+}
+
+name="${1:?usage: interop_test.sh CASE}"
+declare -F "case_$name" >/dev/null || fail "no case $name"
+"case_$name"
+echo "PASS: $name"
