@@ -42,7 +42,7 @@ echo "Installing: ${missing[*]}"
 run_hooks() {
   local h
   for h in "$(dirname "$0")"/deps.d/*-"$1".sh; do
-    [[ -f "$h" ]] && bash "$h"
+    [[ -f "$h" ]] && $SUDO bash "$h"
   done
   return 0
 }
