@@ -1,6 +1,7 @@
 #include "engine/quorrel.h"
 
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 #include "engine/check_thread.h"
@@ -50,7 +51,10 @@ bool TQuorrel::CheckActive() const {
 
 void TQuorrel::RestartTimer() {
   FTimer->SetEnabled(false);
-  FTimer->SetInterval(static_cast<unsigned>(FCheckEvery) * 1000u);
+  // Seconds beyond the timer's millisecond range wait as long as it can; a wrapped product
+  // would poll the server every few milliseconds.
+  const unsigned long long ms = static_cast<unsigned long long>(FCheckEvery) * 1000u;
+  FTimer->SetInterval(static_cast<unsigned>(std::min<unsigned long long>(ms, UINT_MAX)));
   FTimer->SetEnabled(true);
 }
 

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <climits>
+
 #include "engine/message_parser.h"
 #include "tests/engine/engine_fixture.h"
 
@@ -488,6 +490,11 @@ TEST_F(EngineTest, SetterRules) {
   EXPECT_EQ(fresh.CheckTimer().Interval(), 10000u);
   fresh.SetCheckEvery(30);
   EXPECT_EQ(fresh.CheckTimer().Interval(), 30000u);
+  // An interval beyond the timer's millisecond range waits as long as it can, never wraps short.
+  fresh.SetCheckEvery(4294968);
+  EXPECT_EQ(fresh.CheckTimer().Interval(), UINT_MAX);
+  fresh.SetCheckEvery(INT_MAX);
+  EXPECT_EQ(fresh.CheckTimer().Interval(), UINT_MAX);
   fresh.SetCheckActive(false);
   EXPECT_FALSE(fresh.CheckActive());
   fresh.SetCheckEvery(40);
