@@ -84,11 +84,13 @@ void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
         RequestPassword();
         if (FGotPass) {
           WithEngine([&](TQuorrel& e) { e.SetError(FAction, kQrOk, std::string()); });
-          ok = SendCommand("PASS " + FPass, "+OK", kQrLoginFailed);
+          std::string command = "PASS " + FPass;
+          WipeOnExit wipe{command};
+          ok = SendCommand(command, "+OK", kQrLoginFailed);
         }
       } while (!ok && FGotPass);
     }
-    FPass.assign(FPass.size(), '\0');
+    Wipe(FPass);
     FPass.clear();
     if (ok) {
       int number = 0;
