@@ -58,6 +58,9 @@ void tCheckThread::CollectMessage() {
     return;
   }
   if (!WaitMessageEnd()) FReply += "\r\n<truncated>";
+  // A status line that overstated the size must not leave the kept text holding room for it;
+  // after an honest one the spare room is small and nothing is copied.
+  if (FReply.capacity() - FReply.size() > FReply.size()) FReply.shrink_to_fit();
   // Hand the buffer over whole; a large message is never copied.
   auto text = std::make_shared<const std::string>(std::move(FReply));
   FReply.clear();

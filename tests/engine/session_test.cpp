@@ -185,6 +185,20 @@ TEST_F(EngineTest, GetKeepsTheReplyByteForByte) {
   EXPECT_EQ(engine_->MessageText(), previous);
 }
 
+TEST_F(EngineTest, AnnouncedSizeIsOnlyAHint) {
+  // A status line that overstates the size must not leave the kept text holding room for it.
+  MailBehaviour b;
+  b.list_after_user = true;
+  b.messages = {"Subject: s\r\n\r\nbody\r\n"};
+  b.retr_status = "+OK 200000000 octets\r\n";
+  Pop3(b);
+  ASSERT_TRUE(engine_->GetMessage(1));
+  ASSERT_TRUE(AwaitDone());
+  EXPECT_EQ(engine_->ErrorCode(acGetMessage), 0);
+  EXPECT_EQ(engine_->MessageText(), b.retr_status + "Subject: s\r\n\r\nbody\r\n.\r\n");
+  EXPECT_LT(engine_->MessageTextShared()->capacity(), 4096u);
+}
+
 TEST_F(EngineTest, TricklingRepliesAreWaitedFor) {
   MailBehaviour b;
   b.trickle_gap_ms = 1;
