@@ -121,7 +121,7 @@ void tCheckThread::Execute() {
   bool attached = false;
   WithEngine([&](TQuorrel&) { attached = true; });
   if (attached) {
-    Synchronize([this] {
+    const bool reported = Synchronize([this] {
       TQuorrel* engine = nullptr;
       {
         std::lock_guard<std::mutex> guard(FOwner->Lock);
@@ -129,6 +129,9 @@ void tCheckThread::Execute() {
       }
       if (engine) engine->SessionDone(this, FAction);
     });
+    // The main thread no longer serves workers (shutdown): leave the list here, or the engine
+    // would keep a pointer to a freed session.
+    if (!reported) WithEngine([this](TQuorrel& e) { e.RemoveSessionLocked(this); });
   }
 }
 

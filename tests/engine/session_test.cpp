@@ -9,6 +9,7 @@
 #include <climits>
 
 #include "engine/message_parser.h"
+#include "platform/thread.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace dovrik::testing {
@@ -467,6 +468,21 @@ TEST_F(EngineTest, DestructionInsidePasswordPrompt) {
   ASSERT_TRUE(PumpUntil([&] { return server.WaitClosed(1, std::chrono::milliseconds(0)); }));
   EXPECT_TRUE(done_.empty());
   EXPECT_EQ(server.Received(0).rfind("USER user\r\nLIST\r\n", 0), 0u);
+}
+
+TEST_F(EngineTest, SessionEndingAfterTheMainThreadStoppedServingLeavesTheList) {
+  // At shutdown the main thread may stop serving workers before it frees the engine: a session
+  // ending then can't report, and must not stay listed once it has freed itself.
+  MailBehaviour b;
+  b.list_after_user = true;
+  auto& server = Pop3(b);
+  platform::StopSynchronize();
+  ASSERT_TRUE(engine_->Check());
+  ASSERT_TRUE(server.WaitClosed(1, std::chrono::seconds(5)));
+  EXPECT_TRUE(PumpUntil([&] { return !engine_->IsBusy(acCheck); }));
+  engine_.reset();
+  platform::SetMainThread();
+  EXPECT_TRUE(done_.empty());
 }
 
 TEST_F(EngineTest, ProcessEndsPromptlyWithSessionsRunning) {
