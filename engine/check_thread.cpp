@@ -1,5 +1,7 @@
 #include "engine/check_thread.h"
 
+#include <string.h>
+
 #include <exception>
 #include <mutex>
 #include <utility>
@@ -29,9 +31,13 @@ tCheckThread::tCheckThread(std::string aAddr, std::string aPort, tQrAction anAct
   SetFreeOnTerminate(true);
 }
 
+void tCheckThread::Wipe(std::string& aText) {
+  explicit_bzero(aText.data(), aText.size());
+}
+
 tCheckThread::~tCheckThread() {
   // The password never outlives the session.
-  FPass.assign(FPass.size(), '\0');
+  Wipe(FPass);
   FSocket.reset();
 }
 
@@ -115,7 +121,7 @@ void tCheckThread::Execute() {
   bool attached = false;
   WithEngine([&](TQuorrel&) { attached = true; });
   if (attached) {
-    Synchronize([this] {
+    const bool reported = Synchronize([this] {
       TQuorrel* engine = nullptr;
       {
         std::lock_guard<std::mutex> guard(FOwner->Lock);
@@ -123,6 +129,9 @@ void tCheckThread::Execute() {
       }
       if (engine) engine->SessionDone(this, FAction);
     });
+    // The main thread no longer serves workers (shutdown): leave the list here, or the engine
+    // would keep a pointer to a freed session.
+    if (!reported) WithEngine([this](TQuorrel& e) { e.RemoveSessionLocked(this); });
   }
 }
 
@@ -187,7 +196,13 @@ bool tCheckThread::WaitReply(const std::string& aCode) {
 }
 
 bool tCheckThread::SendCommand(const std::string& aCommand, const std::string& aCode, int anError) {
-  FSocket->SendStr(aCommand + "\r\n");
+  {
+    std::string line;
+    WipeOnExit wipe{line};  // it may be the PASS line
+    line.reserve(aCommand.size() + 2);
+    line.append(aCommand).append("\r\n");
+    FSocket->SendStr(line);
+  }
   const bool ok = WaitReply(aCode);
   if (!ok) SetError(anError, FReply);
   return ok;
@@ -208,6 +223,7 @@ bool tCheckThread::WaitMessageEnd() {
 }
 
 void tCheckThread::RequestPassword() {
+  Wipe(FPass);  // the refused one, before the handler's answer replaces it
   FPass.clear();
   FGotPass = false;
   bool attached = false;

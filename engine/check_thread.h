@@ -39,6 +39,14 @@ class tCheckThread : public platform::Thread {
   void Pop3Dialogue(TObject* Sender, Word Error);
   void SmtpDialogue(TObject* Sender, Word Error);
 
+  // Zeroes a text that may hold the password before its memory goes back to the heap; the guard
+  // does so however the scope is left.
+  static void Wipe(std::string& aText);
+  struct WipeOnExit {
+    std::string& text;
+    ~WipeOnExit() { Wipe(text); }
+  };
+
   // One "sleep 100 ms, then pump": ends early when a message arrives for this thread.
   void WaitAndPump();
   bool TimedOut(double aReference) const;

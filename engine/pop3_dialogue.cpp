@@ -58,6 +58,9 @@ void tCheckThread::CollectMessage() {
     return;
   }
   if (!WaitMessageEnd()) FReply += "\r\n<truncated>";
+  // A status line that overstated the size must not leave the kept text holding room for it;
+  // after an honest one the spare room is small and nothing is copied.
+  if (FReply.capacity() - FReply.size() > FReply.size()) FReply.shrink_to_fit();
   // Hand the buffer over whole; a large message is never copied.
   auto text = std::make_shared<const std::string>(std::move(FReply));
   FReply.clear();
@@ -84,11 +87,13 @@ void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
         RequestPassword();
         if (FGotPass) {
           WithEngine([&](TQuorrel& e) { e.SetError(FAction, kQrOk, std::string()); });
-          ok = SendCommand("PASS " + FPass, "+OK", kQrLoginFailed);
+          std::string command = "PASS " + FPass;
+          WipeOnExit wipe{command};
+          ok = SendCommand(command, "+OK", kQrLoginFailed);
         }
       } while (!ok && FGotPass);
     }
-    FPass.assign(FPass.size(), '\0');
+    Wipe(FPass);
     FPass.clear();
     if (ok) {
       int number = 0;

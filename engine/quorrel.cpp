@@ -1,6 +1,7 @@
 #include "engine/quorrel.h"
 
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 #include "engine/check_thread.h"
@@ -24,13 +25,13 @@ TQuorrel::~TQuorrel() {
   // Sessions still in the list are alive: each leaves it only through SessionDone, which runs on
   // this (the main) thread. Flag them first, then detach them, so none touches the engine again;
   // they are not awaited, and a report still queued for the main thread finds no engine.
-  for (tCheckThread* session : FSessions)
-    if (!session->Terminated()) session->Terminate();
   {
     std::lock_guard<std::mutex> guard(FLink->Lock);
+    for (tCheckThread* session : FSessions)
+      if (!session->Terminated()) session->Terminate();
     FLink->Engine = nullptr;
+    FSessions.clear();
   }
-  FSessions.clear();
   FTimer.reset();
 }
 
@@ -50,7 +51,10 @@ bool TQuorrel::CheckActive() const {
 
 void TQuorrel::RestartTimer() {
   FTimer->SetEnabled(false);
-  FTimer->SetInterval(static_cast<unsigned>(FCheckEvery) * 1000u);
+  // Seconds beyond the timer's millisecond range wait as long as it can; a wrapped product
+  // would poll the server every few milliseconds.
+  const unsigned long long ms = static_cast<unsigned long long>(FCheckEvery) * 1000u;
+  FTimer->SetInterval(static_cast<unsigned>(std::min<unsigned long long>(ms, UINT_MAX)));
   FTimer->SetEnabled(true);
 }
 
@@ -117,12 +121,14 @@ void TQuorrel::SetErrorCode(tQrAction anAction, int aCode) {
 }
 
 bool TQuorrel::IsBusy(tQrAction anAction) const {
+  std::lock_guard<std::mutex> guard(FLink->Lock);
   return std::any_of(FSessions.begin(), FSessions.end(), [anAction](tCheckThread* s) {
     return s->Action() == anAction && !s->Terminated();
   });
 }
 
 tCheckThread* TQuorrel::FindSession(tQrAction anAction) const {
+  std::lock_guard<std::mutex> guard(FLink->Lock);
   auto it = std::find_if(FSessions.begin(), FSessions.end(),
                          [anAction](tCheckThread* s) { return s->Action() == anAction; });
   return it == FSessions.end() ? nullptr : *it;
@@ -138,7 +144,10 @@ std::unique_ptr<tCheckThread> TQuorrel::StartAction(tQrAction anAction, bool aSe
   }
   auto session = std::make_unique<tCheckThread>(aSend ? FOutServer : FInServer,
                                                 aSend ? FOutPort : FInPort, anAction, FLink, aSend);
-  FSessions.push_back(session.get());
+  {
+    std::lock_guard<std::mutex> guard(FLink->Lock);
+    FSessions.push_back(session.get());
+  }
   return session;
 }
 
@@ -147,7 +156,10 @@ void TQuorrel::ResumeSession(std::unique_ptr<tCheckThread> aSession) {
     aSession->Resume();
   } catch (...) {
     // A thread that never ran must not keep its action busy; the failure goes to the caller.
-    FSessions.erase(std::find(FSessions.begin(), FSessions.end(), aSession.get()));
+    {
+      std::lock_guard<std::mutex> guard(FLink->Lock);
+      FSessions.erase(std::find(FSessions.begin(), FSessions.end(), aSession.get()));
+    }
     throw;
   }
   // From here on the session owns itself and frees itself when its run ends.
@@ -202,9 +214,18 @@ bool TQuorrel::ParseMessage(std::string_view aText, tQrMessage& aMessage) const 
 }
 
 void TQuorrel::SessionDone(tCheckThread* aSession, tQrAction anAction) {
+  RemoveSession(aSession);
+  if (OnActionDone) OnActionDone(this, anAction);
+}
+
+void TQuorrel::RemoveSession(tCheckThread* aSession) {
+  std::lock_guard<std::mutex> guard(FLink->Lock);
+  RemoveSessionLocked(aSession);
+}
+
+void TQuorrel::RemoveSessionLocked(tCheckThread* aSession) {
   auto it = std::find(FSessions.begin(), FSessions.end(), aSession);
   if (it != FSessions.end()) FSessions.erase(it);
-  if (OnActionDone) OnActionDone(this, anAction);
 }
 
 void TQuorrel::TimerTick() {

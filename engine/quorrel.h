@@ -80,6 +80,9 @@ class TQuorrel : public TComponent {
   void SetErrorCode(tQrAction anAction, int aCode);
   // On the main thread, at the request of the ending session.
   void SessionDone(tCheckThread* aSession, tQrAction anAction);
+  void RemoveSession(tCheckThread* aSession);
+  // For a session that ends while the main thread no longer serves it: with the lock held.
+  void RemoveSessionLocked(tCheckThread* aSession);
 
   std::unique_ptr<tCheckThread> StartAction(tQrAction anAction, bool aSend);
   void ResumeSession(std::unique_ptr<tCheckThread> aSession);
@@ -88,7 +91,9 @@ class TQuorrel : public TComponent {
 
   std::unique_ptr<platform::Timer> FTimer;
   tQrError FErrors[kQrActionCount];
-  std::vector<tCheckThread*> FSessions;  // not owned: each session frees itself
+  // Not owned: each session frees itself. Under the link's lock: a session that can't report its
+  // end takes itself out before it frees itself.
+  std::vector<tCheckThread*> FSessions;
   int FGetNumber = 0;
   int FDeleteNumber = 0;
   std::shared_ptr<const std::string> FMessageText;

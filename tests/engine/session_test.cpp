@@ -6,7 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <climits>
+
 #include "engine/message_parser.h"
+#include "platform/thread.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace dovrik::testing {
@@ -181,6 +184,20 @@ TEST_F(EngineTest, GetKeepsTheReplyByteForByte) {
   EXPECT_EQ(engine_->ErrorCode(acGetMessage), kQrCommandRefused);
   EXPECT_EQ(engine_->ErrorText(acGetMessage), "-ERR no such message\r\n");
   EXPECT_EQ(engine_->MessageText(), previous);
+}
+
+TEST_F(EngineTest, AnnouncedSizeIsOnlyAHint) {
+  // A status line that overstates the size must not leave the kept text holding room for it.
+  MailBehaviour b;
+  b.list_after_user = true;
+  b.messages = {"Subject: s\r\n\r\nbody\r\n"};
+  b.retr_status = "+OK 200000000 octets\r\n";
+  Pop3(b);
+  ASSERT_TRUE(engine_->GetMessage(1));
+  ASSERT_TRUE(AwaitDone());
+  EXPECT_EQ(engine_->ErrorCode(acGetMessage), 0);
+  EXPECT_EQ(engine_->MessageText(), b.retr_status + "Subject: s\r\n\r\nbody\r\n.\r\n");
+  EXPECT_LT(engine_->MessageTextShared()->capacity(), 4096u);
 }
 
 TEST_F(EngineTest, TricklingRepliesAreWaitedFor) {
@@ -453,6 +470,21 @@ TEST_F(EngineTest, DestructionInsidePasswordPrompt) {
   EXPECT_EQ(server.Received(0).rfind("USER user\r\nLIST\r\n", 0), 0u);
 }
 
+TEST_F(EngineTest, SessionEndingAfterTheMainThreadStoppedServingLeavesTheList) {
+  // At shutdown the main thread may stop serving workers before it frees the engine: a session
+  // ending then can't report, and must not stay listed once it has freed itself.
+  MailBehaviour b;
+  b.list_after_user = true;
+  auto& server = Pop3(b);
+  platform::StopSynchronize();
+  ASSERT_TRUE(engine_->Check());
+  ASSERT_TRUE(server.WaitClosed(1, std::chrono::seconds(5)));
+  EXPECT_TRUE(PumpUntil([&] { return !engine_->IsBusy(acCheck); }));
+  engine_.reset();
+  platform::SetMainThread();
+  EXPECT_TRUE(done_.empty());
+}
+
 TEST_F(EngineTest, ProcessEndsPromptlyWithSessionsRunning) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
@@ -488,6 +520,11 @@ TEST_F(EngineTest, SetterRules) {
   EXPECT_EQ(fresh.CheckTimer().Interval(), 10000u);
   fresh.SetCheckEvery(30);
   EXPECT_EQ(fresh.CheckTimer().Interval(), 30000u);
+  // An interval beyond the timer's millisecond range waits as long as it can, never wraps short.
+  fresh.SetCheckEvery(4294968);
+  EXPECT_EQ(fresh.CheckTimer().Interval(), UINT_MAX);
+  fresh.SetCheckEvery(INT_MAX);
+  EXPECT_EQ(fresh.CheckTimer().Interval(), UINT_MAX);
   fresh.SetCheckActive(false);
   EXPECT_FALSE(fresh.CheckActive());
   fresh.SetCheckEvery(40);

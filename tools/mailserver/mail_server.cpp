@@ -312,9 +312,10 @@ void MailServer::ServePop3(Connection& c) {
         std::lock_guard<std::mutex> guard(mutex_);
         const auto& m = box[static_cast<std::size_t>(n - 1)];
         auto& slot = retr_cache_[m.get()];
-        if (!slot)
-          slot = std::make_shared<const std::string>("+OK " + std::to_string(m->size()) +
-                                                     " octets\r\n" + StuffedBody(*m));
+        const std::string status = b.retr_status.empty()
+                                       ? "+OK " + std::to_string(m->size()) + " octets\r\n"
+                                       : b.retr_status;
+        if (!slot) slot = std::make_shared<const std::string>(status + StuffedBody(*m));
         framed = slot;
       }
       if (b.cut != MailCut::kNone) {

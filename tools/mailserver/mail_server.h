@@ -42,6 +42,7 @@ struct MailBehaviour {
   int trickle_gap_ms = 0;             // replies go out byte by byte with this gap
   MailCut cut = MailCut::kNone;       // what happens to a RETR reply
   std::size_t cut_after = 0;          // bytes of the RETR reply sent before the cut
+  std::string retr_status;            // RETR's status line in place of "+OK <size> octets"
 };
 
 // Sample mailbox of the demo.
