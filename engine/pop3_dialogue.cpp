@@ -2,7 +2,10 @@
 // gives a password, the action's own command, and QUIT without awaiting its answer.
 #include "engine/pop3_dialogue.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -34,6 +37,20 @@ struct DoneOnExit {
 };
 }  // namespace
 
+namespace {
+// A large message held whole faults in every 4 KiB page as it arrives; where faults are dear that
+// costs more than the transfer. Asking for huge pages on the buffer's aligned interior cuts the
+// faults about tenfold. Only advice: where it is not granted nothing changes.
+void AdviseHugePages(const char* data, std::size_t size) {
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  if (size < 2 * kHuge) return;
+  const auto begin = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+  const std::uintptr_t last = (begin + size) & ~(kHuge - 1);
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+}  // namespace
+
 void tCheckThread::ReserveForMessage() {
   // Servers usually announce the size ("+OK 1234 octets"): room for it, dot-stuffing and the end
   // line at once spares copying a large message while it grows. Only a hint, and a bounded one.
@@ -45,9 +62,13 @@ void tCheckThread::ReserveForMessage() {
   const int announced = StrToIntDefTrim(rest, -1);
   constexpr int kMaxHint = 256 * 1024 * 1024;
   if (announced <= 0 || announced > kMaxHint) return;
-  const std::size_t want = FReply.size() + static_cast<std::size_t>(announced) +
+  // Sized from the status line, not from what has arrived, so a large first chunk is not counted
+  // twice.
+  const std::size_t want = status.size() + 2 + static_cast<std::size_t>(announced) +
                            static_cast<std::size_t>(announced) / 32 + 64;
-  if (want > FReply.capacity()) FReply.reserve(want);
+  if (want <= FReply.capacity()) return;
+  FReply.reserve(want);
+  AdviseHugePages(FReply.data(), FReply.capacity());
 }
 
 void tCheckThread::CollectMessage() {
@@ -83,10 +104,15 @@ void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
   if (SendCommand("USER " + UserName(), "+OK", kQrUserRefused)) {
     bool ok = SendCommand("LIST", "+OK", kQrLoginFailed);
     if (!ok) {
+      bool retry = false;
       do {
         RequestPassword();
         if (FGotPass) {
           WithEngine([&](TQuorrel& e) { e.SetError(FAction, kQrOk, std::string()); });
+          // A server forgets the user name after a refused PASS (PASS is valid only right after
+          // USER), so a second try without USER could never succeed, whatever the password.
+          if (retry && !SendCommand("USER " + UserName(), "+OK", kQrUserRefused)) break;
+          retry = true;
           std::string command = "PASS " + FPass;
           WipeOnExit wipe{command};
           ok = SendCommand(command, "+OK", kQrLoginFailed);

@@ -76,9 +76,10 @@ TEST_F(EngineTest, PasswordRefusedTwiceThenAccepted) {
   EXPECT_EQ(engine_->ErrorText(acCheck), "");
   EXPECT_EQ(engine_->MessageCount(), 2);
   ASSERT_TRUE(server.WaitClosed(1, std::chrono::seconds(5)));
-  // The password goes out exactly as the handler left it.
+  // The password goes out exactly as the handler left it, and every new try starts with USER.
   EXPECT_EQ(server.Received(0),
-            "USER user\r\nLIST\r\nPASS secret\r\nPASS  secret\r\nPASS secret\r\nSTAT\r\nQUIT\r\n");
+            "USER user\r\nLIST\r\nPASS secret\r\nUSER user\r\nPASS  secret\r\nUSER user\r\n"
+            "PASS secret\r\nSTAT\r\nQUIT\r\n");
 }
 
 TEST_F(EngineTest, NoUsablePasswordFailsLogin) {

@@ -278,11 +278,13 @@ void MailServer::ServePop3(Connection& c) {
         reply = "-ERR USER first\r\n";
       } else if (pass_refusals > 0) {
         --pass_refusals;
+        user_given = false;  // as real servers do: a new try starts with USER
         reply = "-ERR invalid password\r\n";
       } else if (arg == b.pass) {
         authorised = true;
         reply = "+OK mailbox open\r\n";
       } else {
+        user_given = false;
         reply = "-ERR invalid password\r\n";
       }
     } else if (word == "LIST" && (authorised || (user_given && b.list_after_user))) {
