@@ -181,6 +181,9 @@ void TCustomWSocket::HandleSocketEvent(std::uintptr_t wparam, std::intptr_t lpar
   }
   if ((events & platform::kFdClose) && FState != wsConnecting) {
     HandleRead(error);
+    // A data handler that closed the socket on the end of the stream has run the close, and
+    // OnSessionClosed with it; the rest of this notification belongs to no connection now.
+    if (FSocketHandle != s) return;
     if (FReadLineMode) {
       FReadLineMode = false;
       StopWaitCtrl();
