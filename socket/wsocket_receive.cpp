@@ -162,8 +162,8 @@ void TCustomWSocket::WaitForClose() {
     if (waiting > 0) {
       if (FReadLineMode)
         ReadLineChars();
-      else
-        DoDataAvailable(0);
+      else if (!DoDataAvailable(0))
+        break;  // nobody takes the bytes: the peek below would find them for ever
     }
     if (FSocketHandle == INVALID_SOCKET) break;
     // A zero-length receive tells nothing on this platform; peeking one byte does: 0 means
