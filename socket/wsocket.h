@@ -212,10 +212,12 @@ class TCustomWSocket : public TComponent {
   platform::WindowHandle FWindowHandle = 0;
   platform::LookupTask FDnsTask = 0;
   sockaddr_in FSockAddr{};
-  std::uint16_t FHandleSerial = 0;
+  std::uint16_t FHandleSerial = 0;  // tags self-posted notifications of the current handle
   std::string FReadLoopError;
-  std::unique_ptr<unsigned char[]> FSendStaging;  // gathers blocks for one send call  // tags
-                                                  // self-posted notifications of the current handle
+  std::unique_ptr<unsigned char[]> FSendStaging;  // gathers blocks for one send call
+  // False once the destructor has run: a handler may free the socket, and the code that fired
+  // it holds a copy to know it must not touch the object any more.
+  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };
 
 // Publishes the properties; adds no behaviour.

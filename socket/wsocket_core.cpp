@@ -101,6 +101,7 @@ TCustomWSocket::~TCustomWSocket() {
   }
   FSendBufferList.clear();
   platform::DeallocateHWnd(FWindowHandle);
+  *FAlive = false;
 }
 
 void TCustomWSocket::SetDefaults() {
@@ -155,13 +156,16 @@ void TCustomWSocket::HandleSocketEvent(std::uintptr_t wparam, std::intptr_t lpar
   if (serial != 0 && serial != FHandleSerial) return;
   const int events = static_cast<int>(bits & 0xFFFF);
   const Word error = static_cast<Word>((bits >> 16) & 0xFFFF);
-  // A handler may close the socket or open another handle; then the rest of this
+  // A handler may free the socket, close it or open another handle; then the rest of this
   // notification is stale.
-  auto current = [&] { return FSocketHandle == s && !FPaused; };
+  const std::shared_ptr<bool> alive = FAlive;
+  auto current = [&] { return *alive && FSocketHandle == s && !FPaused; };
 
   if (events & platform::kFdConnect) {
     ChangeState(wsConnected);
+    if (!*alive) return;
     DoSessionConnected(error);
+    if (!*alive) return;
     if (error != 0 && FState != wsClosed && FSocketHandle == s) Close();
     if (!current()) return;
   }
@@ -181,6 +185,10 @@ void TCustomWSocket::HandleSocketEvent(std::uintptr_t wparam, std::intptr_t lpar
   }
   if ((events & platform::kFdClose) && FState != wsConnecting) {
     HandleRead(error);
+    if (!*alive) return;
+    // A data handler that closed the socket on the end of the stream has run the close, and
+    // OnSessionClosed with it; the rest of this notification belongs to no connection now.
+    if (FSocketHandle != s) return;
     if (FReadLineMode) {
       FReadLineMode = false;
       StopWaitCtrl();
@@ -188,6 +196,7 @@ void TCustomWSocket::HandleSocketEvent(std::uintptr_t wparam, std::intptr_t lpar
     if (OnSessionClosed && !FCloseInvoked) {
       FCloseInvoked = true;
       DoSessionClosed(error);
+      if (!*alive) return;
     }
     if (FState != wsClosed && FSocketHandle == s) Close();
   }
@@ -196,7 +205,9 @@ void TCustomWSocket::HandleSocketEvent(std::uintptr_t wparam, std::intptr_t lpar
 void TCustomWSocket::ChangeState(TSocketState NewState) {
   const TSocketState old = FState;
   FState = NewState;
+  const std::shared_ptr<bool> alive = FAlive;
   DoChangeState(old, NewState);
+  if (!*alive) return;
   if (!FMultiThreaded && FWaitCtrl != nullptr &&
       (NewState == FWaitingFor || (FWaitingFor == wsConnected && NewState == wsClosed)))
     FWaitCtrl->Stop();
@@ -375,10 +386,13 @@ void TCustomWSocket::CloseSocket(bool DoShutdown) {
     else
       ProcessMessages();
   }
+  const std::shared_ptr<bool> alive = FAlive;
   ChangeState(wsClosed);
+  if (!*alive) return;
   if (!Destroying() && !FCloseInvoked && OnSessionClosed) {
     FCloseInvoked = true;
     DoSessionClosed(0);
+    if (!*alive) return;
   }
   SetDefaults();
 }

@@ -46,6 +46,7 @@ int TCustomWSocket::RcvdCount() {
 }
 
 void TCustomWSocket::HandleRead(Word Error) {
+  const std::shared_ptr<bool> alive = FAlive;
   try {
     for (;;) {
       FLastError = 0;
@@ -54,6 +55,7 @@ void TCustomWSocket::HandleRead(Word Error) {
       } else if (!DoDataAvailable(Error)) {
         return;  // no handler: the bytes stay in the platform's queue
       }
+      if (!*alive) return;  // a handler freed the socket
       if (FLastError != 0) return;
       const int waiting = platform::BytesAvailable(FSocketHandle);
       if (waiting < 0) {
@@ -64,7 +66,7 @@ void TCustomWSocket::HandleRead(Word Error) {
     }
   } catch (const std::exception& e) {
     // The read loop ends here and the notification goes on; the text stays for inspection.
-    FReadLoopError = e.what();
+    if (*alive) FReadLoopError = e.what();
   }
 }
 
@@ -102,7 +104,11 @@ void TCustomWSocket::ReadLineChars() {
       bool line_end = ch == '\n';
       if (FLineLength >= 254) {
         line_end = true;
-        if (OnLineTooLong) OnLineTooLong(this);
+        if (OnLineTooLong) {
+          const std::shared_ptr<bool> alive = FAlive;
+          OnLineTooLong(this);
+          if (!*alive) return;
+        }
       }
       if (line_end) {
         FReadLineMode = false;
@@ -156,8 +162,8 @@ void TCustomWSocket::WaitForClose() {
     if (waiting > 0) {
       if (FReadLineMode)
         ReadLineChars();
-      else
-        DoDataAvailable(0);
+      else if (!DoDataAvailable(0))
+        break;  // nobody takes the bytes: the peek below would find them for ever
     }
     if (FSocketHandle == INVALID_SOCKET) break;
     // A zero-length receive tells nothing on this platform; peeking one byte does: 0 means

@@ -204,6 +204,41 @@ TEST(WSocketClose, PeerCloseThenLocalCloseFiresSessionClosedOnce) {
   EXPECT_EQ(got, "bye");  // what was waiting is delivered before the close
 }
 
+// How a handler reacts to the peer's end: each way fires OnSessionClosed once, and a handler
+// may free the socket (the notification must not touch it afterwards).
+TEST(WSocketClose, HandlersReactingToThePeersEndSeeOneSessionClosed) {
+  enum Reaction { kCloseOnEndOfStream, kFreeOnEndOfStream, kFreeOnSessionClosed };
+  for (Reaction r : {kCloseOnEndOfStream, kFreeOnEndOfStream, kFreeOnSessionClosed}) {
+    SCOPED_TRACE(r);
+    PlainServer server;
+    auto s = std::make_unique<TWSocket>();
+    s->SetMultiThreaded(true);
+    EventLog log;
+    log.Attach(*s);
+    TWSocket* raw = s.get();
+    raw->OnDataAvailable = [&, raw](TObject*, Word) {
+      char buf[64];
+      if (raw->Receive(buf, sizeof buf) != 0) return;
+      if (r == kCloseOnEndOfStream) raw->Close();
+      if (r == kFreeOnEndOfStream) s.reset();
+    };
+    if (r == kFreeOnSessionClosed) {
+      auto out = log.shared;
+      raw->OnSessionClosed = [out, &s](TObject*, Word e) {
+        out->push_back("closed " + std::to_string(e));
+        s.reset();
+      };
+    }
+    Target(*raw, server.port);
+    raw->Connect();
+    ASSERT_TRUE(PumpUntil([&] { return raw->State() == wsConnected; }));
+    server.Accept().reset();
+    ASSERT_TRUE(PumpUntil([&] { return !s || s->State() == wsClosed; }));
+    platform::PumpMessages();
+    EXPECT_EQ(log.Count("closed 0"), 1);
+  }
+}
+
 TEST(WSocketClose, ResetByPeerReportsItsErrorWord) {
   PlainServer server;
   TWSocket s;

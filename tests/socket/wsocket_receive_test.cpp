@@ -154,5 +154,20 @@ TEST(WSocketReceive, WaitForCloseReadsUntilThePeerIsGone) {
   EXPECT_EQ(got, "last words");
 }
 
+TEST(WSocketReceive, WaitForCloseEndsWhenNobodyTakesTheBytes) {
+  ConnectedPair p;  // no OnDataAvailable handler: the bytes can only stay queued
+  test::SendAll(p.peer.fd, "unread");
+  ASSERT_TRUE(PumpUntil([&] { return p.s().RcvdCount() == 6; }));
+  // A bound on the loop turns a hang into a failure.
+  int turns = 0;
+  SetProcessMessages([&] {
+    if (++turns > 10000) throw std::runtime_error("WaitForClose does not end");
+    platform::PumpMessages();
+  });
+  EXPECT_NO_THROW(p.s().WaitForClose());
+  SetProcessMessages(nullptr);
+  EXPECT_EQ(p.s().RcvdCount(), 6);
+}
+
 }  // namespace
 }  // namespace dovrik
