@@ -57,8 +57,9 @@ StreamParse ParseStream(std::span<const std::uint8_t> data) {
       return fail("truncated at the size of entry " + std::to_string(i + 1));
     const std::int32_t s = ReadI32(data, pos);
     pos += 4;
-    if (s < 0) {
-      return fail("negative size " + std::to_string(s) + " of entry " + std::to_string(i + 1));
+    if (s <= 0) {  // a size of 0 or less is an empty entry, with no bytes of its own
+      r.entries.emplace_back();
+      continue;
     }
     if (static_cast<std::size_t>(s) > data.size() - pos) {
       return fail("size " + std::to_string(s) + " of entry " + std::to_string(i + 1) +

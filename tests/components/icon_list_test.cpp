@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QtEndian>
+#include <cstdint>
 #include <cstring>
 
 #include "components/icons_stream.h"
@@ -121,7 +122,6 @@ TEST(IconListTest, UntrustedStreamsGiveAClearErrorAndAnEmptyList) {
       {"empty", QByteArray(), "too short"},
       {"negative count", Le32(-1), "negative entry count"},
       {"huge count", Le32(0x7fffffff) + Le32(0), "exceeds the data"},
-      {"negative size", Le32(1) + Le32(-5), "negative size"},
       {"oversized size", Le32(1) + Le32(1000) + "abc", "exceeds the data"},
       {"truncated", valid.left(valid.size() - 1), "exceeds the data"},
       {"missing second size", Le32(2) + Le32(0), "exceeds the data"},
@@ -146,6 +146,12 @@ TEST(IconListTest, UntrustedStreamsGiveAClearErrorAndAnEmptyList) {
   TIconList list;
   EXPECT_NO_THROW(list.ReadData(Le32(0)));
   EXPECT_EQ(list.Count(), 0);
+  // A size of 0 or less is an empty entry without bytes of its own.
+  list.ReadData(Le32(3) + Le32(-5) + valid.mid(4) + Le32(INT32_MIN));
+  ASSERT_EQ(list.Count(), 3);
+  EXPECT_TRUE(list.Items(0).isNull());
+  EXPECT_EQ(PixelOf(list.Items(1)), QColor(Qt::red).rgb());
+  EXPECT_TRUE(list.Items(2).isNull());
 }
 
 }  // namespace
