@@ -96,6 +96,9 @@ IcoParse ParseIco(std::span<const std::uint8_t> data) {
   if (count == 0) return fail("no images");
   if (count > (data.size() - 6) / 16) return fail("directory exceeds the data");
   r.images.reserve(count);
+  // Images of a real icon file don't share bytes: a directory whose images add up to more than
+  // the file would make every entry copy the same bytes again.
+  std::size_t payload_total = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t e = 6 + 16 * i;
     IcoImage img;
@@ -105,6 +108,10 @@ IcoParse ParseIco(std::span<const std::uint8_t> data) {
     const std::uint32_t offset = ReadU32(data, e + 12);
     if (offset > data.size() || size > data.size() - offset || size == 0) {
       return fail("image " + std::to_string(i + 1) + " lies outside the data");
+    }
+    payload_total += size;
+    if (payload_total > data.size()) {
+      return fail("image " + std::to_string(i + 1) + " overlaps the others");
     }
     const auto payload = data.subspan(offset, size);
     img.png = IsPng(payload);

@@ -111,6 +111,15 @@ TEST(IconListTest, UntrustedStreamsGiveAClearErrorAndAnEmptyList) {
   const qsizetype png_at = qFromLittleEndian<quint32>(icon_file.constData() + 6 + 12);
   qToBigEndian<quint32>(100000, huge_png.data() + png_at + 16);
 
+  // Two directory entries that point at the same image bytes.
+  QByteArray shared = icon_file.left(6) + icon_file.mid(6, 16) + icon_file.mid(6);
+  qToLittleEndian<quint16>(2, shared.data() + 4);
+  for (int entry : {0, 1}) {
+    const qsizetype at = 6 + 16 * entry + 12;
+    qToLittleEndian<quint32>(qFromLittleEndian<quint32>(shared.constData() + at) + 16,
+                             shared.data() + at);
+  }
+
   QByteArray bad_dir = icon_file;
   qToLittleEndian<quint32>(0x7fffffff, bad_dir.data() + 6 + 12);  // image offset past the end
 
@@ -130,6 +139,7 @@ TEST(IconListTest, UntrustedStreamsGiveAClearErrorAndAnEmptyList) {
       {"short icon", Le32(1) + Le32(4) + "abcd", "too short for a header"},
       {"image outside", Le32(1) + Le32(int(bad_dir.size())) + bad_dir, "outside the data"},
       {"huge png", Le32(1) + Le32(int(huge_png.size())) + huge_png, "unacceptable size"},
+      {"shared image bytes", Le32(1) + Le32(int(shared.size())) + shared, "overlaps"},
   };
   for (const Case& c : cases) {
     TIconList list;
