@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QImage>
 #include <QtEndian>
 #include <cstdint>
@@ -120,6 +121,18 @@ TEST(IconListTest, UntrustedStreamsGiveAClearErrorAndAnEmptyList) {
                              shared.data() + at);
   }
 
+  // Many large images that compress to little: more pixels than a stream may decode in all.
+  QImage plain(1024, 1024, QImage::Format_ARGB32);
+  plain.fill(Qt::red);
+  QByteArray plain_png;
+  QBuffer png_buffer(&plain_png);
+  png_buffer.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(plain.save(&png_buffer, "PNG"));
+  const icons_stream::PngImage big{1024, 1024, {plain_png.begin(), plain_png.end()}};
+  const icons_stream::Bytes many_big = icons_stream::BuildIco(std::vector(17, big));
+  const QByteArray too_many_pixels(reinterpret_cast<const char*>(many_big.data()),
+                                   qsizetype(many_big.size()));
+
   QByteArray bad_dir = icon_file;
   qToLittleEndian<quint32>(0x7fffffff, bad_dir.data() + 6 + 12);  // image offset past the end
 
@@ -139,6 +152,8 @@ TEST(IconListTest, UntrustedStreamsGiveAClearErrorAndAnEmptyList) {
       {"short icon", Le32(1) + Le32(4) + "abcd", "too short for a header"},
       {"image outside", Le32(1) + Le32(int(bad_dir.size())) + bad_dir, "outside the data"},
       {"huge png", Le32(1) + Le32(int(huge_png.size())) + huge_png, "unacceptable size"},
+      {"too many pixels", Le32(1) + Le32(int(too_many_pixels.size())) + too_many_pixels,
+       "pixels in all"},
       {"shared image bytes", Le32(1) + Le32(int(shared.size())) + shared, "overlaps"},
   };
   for (const Case& c : cases) {
