@@ -35,6 +35,19 @@ QImage DecodeImage(const QByteArray& bytes, const char* format) {
   return reader.read();
 }
 
+// All images of one "Icons" stream together, decoded: 64 MB of 32-bit pixels. A plain image
+// compresses about a thousandfold, so without a bound a small stream could ask for gigabytes.
+constexpr std::int64_t kMaxStreamPixels = 16 * 1024 * 1024;
+
+void SpendPixels(std::int64_t* pixels_left, std::int64_t pixels) {
+  if (pixels_left == nullptr) return;
+  if (pixels > *pixels_left) {
+    throw EIconError("icon: the images exceed " + std::to_string(kMaxStreamPixels) +
+                     " pixels in all");
+  }
+  *pixels_left -= pixels;
+}
+
 }  // namespace
 
 TIconList::~TIconList() {
@@ -169,6 +182,7 @@ void TIconList::ReadData(const QByteArray& data) {
   // Parse and load everything first: a failure then leaves an empty list, never half of one.
   std::vector<QIcon> icons;
   std::string error;
+  std::int64_t pixels_left = kMaxStreamPixels;
   const icons_stream::StreamParse parsed = icons_stream::ParseStream(AsBytes(data));
   if (!parsed.ok()) {
     error = parsed.error;
@@ -180,7 +194,7 @@ void TIconList::ReadData(const QByteArray& data) {
         continue;
       }
       try {
-        icons.push_back(LoadIconFile(ToQByteArray(entry)));
+        icons.push_back(LoadIconFile(ToQByteArray(entry), &pixels_left));
       } catch (const EIconError& e) {
         error = std::string("Icons: entry ") + std::to_string(icons.size() + 1) + ": " + e.what();
         break;
@@ -215,7 +229,7 @@ QByteArray SaveIconFile(const QIcon& icon) {
   return ToQByteArray(icons_stream::BuildIco(images));
 }
 
-QIcon LoadIconFile(const QByteArray& data) {
+QIcon LoadIconFile(const QByteArray& data, std::int64_t* pixels_left) {
   const icons_stream::IcoParse parsed = icons_stream::ParseIco(AsBytes(data));
   if (!parsed.ok()) throw EIconError(parsed.error);
   QIcon icon;
@@ -223,6 +237,7 @@ QIcon LoadIconFile(const QByteArray& data) {
                                    [](const icons_stream::IcoImage& i) { return i.png; });
   if (all_png) {
     for (const icons_stream::IcoImage& image : parsed.images) {
+      SpendPixels(pixels_left, std::int64_t{image.width} * image.height);  // known from the header
       const QImage decoded = DecodeImage(ToQByteArray(image.data), "PNG");
       if (decoded.isNull()) throw EIconError("icon: an image can't be decoded");
       icon.addPixmap(QPixmap::fromImage(decoded));
@@ -239,6 +254,7 @@ QIcon LoadIconFile(const QByteArray& data) {
   for (std::size_t i = 0; i < parsed.images.size(); ++i) {
     const QImage decoded = reader.read();
     if (decoded.isNull()) throw EIconError("icon: an image can't be decoded");
+    SpendPixels(pixels_left, std::int64_t{decoded.width()} * decoded.height());
     icon.addPixmap(QPixmap::fromImage(decoded));
     if (!reader.jumpToNextImage()) break;
   }

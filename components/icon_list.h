@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QIcon>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <vector>
@@ -73,8 +74,9 @@ class TIconList {
 };
 
 // An icon in the icon file format (PNG images, one per available size), and back. An empty icon
-// writes no bytes; LoadIconFile throws EIconError for bytes that don't hold a loadable icon.
+// writes no bytes; LoadIconFile throws EIconError for bytes that don't hold a loadable icon, or
+// whose images have more pixels than *pixels_left (which they use up) when that is given.
 QByteArray SaveIconFile(const QIcon& icon);
-QIcon LoadIconFile(const QByteArray& data);
+QIcon LoadIconFile(const QByteArray& data, std::int64_t* pixels_left = nullptr);
 
 }  // namespace dovrik

@@ -57,8 +57,9 @@ StreamParse ParseStream(std::span<const std::uint8_t> data) {
       return fail("truncated at the size of entry " + std::to_string(i + 1));
     const std::int32_t s = ReadI32(data, pos);
     pos += 4;
-    if (s < 0) {
-      return fail("negative size " + std::to_string(s) + " of entry " + std::to_string(i + 1));
+    if (s <= 0) {  // a size of 0 or less is an empty entry, with no bytes of its own
+      r.entries.emplace_back();
+      continue;
     }
     if (static_cast<std::size_t>(s) > data.size() - pos) {
       return fail("size " + std::to_string(s) + " of entry " + std::to_string(i + 1) +
@@ -95,6 +96,9 @@ IcoParse ParseIco(std::span<const std::uint8_t> data) {
   if (count == 0) return fail("no images");
   if (count > (data.size() - 6) / 16) return fail("directory exceeds the data");
   r.images.reserve(count);
+  // Images of a real icon file don't share bytes: a directory whose images add up to more than
+  // the file would make every entry copy the same bytes again.
+  std::size_t payload_total = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t e = 6 + 16 * i;
     IcoImage img;
@@ -104,6 +108,10 @@ IcoParse ParseIco(std::span<const std::uint8_t> data) {
     const std::uint32_t offset = ReadU32(data, e + 12);
     if (offset > data.size() || size > data.size() - offset || size == 0) {
       return fail("image " + std::to_string(i + 1) + " lies outside the data");
+    }
+    payload_total += size;
+    if (payload_total > data.size()) {
+      return fail("image " + std::to_string(i + 1) + " overlaps the others");
     }
     const auto payload = data.subspan(offset, size);
     img.png = IsPng(payload);

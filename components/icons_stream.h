@@ -1,7 +1,7 @@
 // The "Icons" stream of an icon list, and the icon file format inside it, on plain bytes.
 //
 // Stream: int32 N, then N times (int32 size S, S bytes of an icon file); all little-endian.
-// S = 0 is an empty entry. Icon file: the classic icon directory (6-byte header, 16-byte entries)
+// S <= 0 is an empty entry. Icon file: the classic icon directory (6-byte header, 16-byte entries)
 // whose images are PNG files; other image payloads are passed through for the caller to decode.
 //
 // Everything here is given untrusted bytes: it checks every count, size and offset against what is

@@ -114,7 +114,10 @@ QIcon TRxTray::CurrentIcon() const {
 void TRxTray::AddToTray() {
   RemoveFromTray();
   const QIcon icon = CurrentIcon();
-  if (icon.isNull()) return;
+  if (icon.isNull()) {
+    if (EmptyFrameShown() && thread_->Suspended()) thread_->Resume();
+    return;
+  }
   const QString tip = Tip();
   added_ = adapter_->Add(icon, tip);
   if (tip.isEmpty() && added_) adapter_->Modify(icon, tip);
@@ -125,7 +128,15 @@ void TRxTray::RemoveFromTray() {
   adapter_->Remove();
   added_ = false;
   // An empty frame takes the icon out only for that frame: the animation must go on to the next.
-  if (thread_ && !in_frame_step_ && !thread_->Suspended()) thread_->Suspend();
+  if (thread_ && !in_frame_step_ && !EmptyFrameShown() && !thread_->Suspended()) {
+    thread_->Suspend();
+  }
+}
+
+bool TRxTray::EmptyFrameShown() const {
+  // Whenever it happens (a frame step, switching the animation on, Active coming back), the next
+  // frame may have an icon again, so the animation must keep running.
+  return active_ && Animated() && icons_->Count() > 0 && CurrentIcon().isNull();
 }
 
 void TRxTray::RefreshTrayIcon() {

@@ -72,6 +72,7 @@ class TRxTray : public QObject {
 
  private:
   QIcon CurrentIcon() const;
+  bool EmptyFrameShown() const;
   void AddToTray();
   void RemoveFromTray();
   void RefreshTrayIcon();

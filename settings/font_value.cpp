@@ -4,6 +4,7 @@
 #include <QPalette>
 #include <QScreen>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace dovrik {
@@ -29,6 +30,9 @@ std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c) {
   const std::int64_t den = c;
   std::int64_t q = (std::llabs(num) * 2 + std::llabs(den)) / (std::llabs(den) * 2);
   if ((num < 0) != (den < 0)) q = -q;
+  // A result that doesn't fit gives -1, as the toolkit's MulDiv does. The bound is symmetric, so
+  // the size-to-height conversions can negate any result.
+  if (q > INT32_MAX || q < -INT32_MAX) return -1;
   return static_cast<std::int32_t>(q);
 }
 

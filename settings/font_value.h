@@ -30,7 +30,8 @@ struct FontStyles {
 std::string EncodeFontStyle(const FontStyles& styles);
 FontStyles DecodeFontStyle(std::string_view text);
 
-// Rounded a * b / c, halves away from zero, as the toolkit converts sizes.
+// Rounded a * b / c, halves away from zero, as the toolkit converts sizes; -1 when c is 0 or the
+// result is beyond +-(2^31 - 1).
 std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c);
 
 class FontValue {

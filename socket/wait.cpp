@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QTimer>
@@ -124,7 +125,12 @@ void TCustomWait::Run() {
 bool TCustomWait::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonDblClick: {
+      // Only the left and right buttons are held back; the middle and extra buttons pass.
+      const Qt::MouseButton button = static_cast<QMouseEvent*>(event)->button();
+      if (button != Qt::LeftButton && button != Qt::RightButton) break;
+      [[fallthrough]];
+    }
     case QEvent::KeyPress:
       // Taken where a widget would get them (a window hands them on to its widget), so each beeps
       // once. Only the presses: the matching releases find nothing pressed and do nothing.

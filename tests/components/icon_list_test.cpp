@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QImage>
 #include <QtEndian>
+#include <cstdint>
 #include <cstring>
 
 #include "components/icons_stream.h"
@@ -110,6 +112,27 @@ TEST(IconListTest, UntrustedStreamsGiveAClearErrorAndAnEmptyList) {
   const qsizetype png_at = qFromLittleEndian<quint32>(icon_file.constData() + 6 + 12);
   qToBigEndian<quint32>(100000, huge_png.data() + png_at + 16);
 
+  // Two directory entries that point at the same image bytes.
+  QByteArray shared = icon_file.left(6) + icon_file.mid(6, 16) + icon_file.mid(6);
+  qToLittleEndian<quint16>(2, shared.data() + 4);
+  for (int entry : {0, 1}) {
+    const qsizetype at = 6 + 16 * entry + 12;
+    qToLittleEndian<quint32>(qFromLittleEndian<quint32>(shared.constData() + at) + 16,
+                             shared.data() + at);
+  }
+
+  // Many large images that compress to little: more pixels than a stream may decode in all.
+  QImage plain(1024, 1024, QImage::Format_ARGB32);
+  plain.fill(Qt::red);
+  QByteArray plain_png;
+  QBuffer png_buffer(&plain_png);
+  png_buffer.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(plain.save(&png_buffer, "PNG"));
+  const icons_stream::PngImage big{1024, 1024, {plain_png.begin(), plain_png.end()}};
+  const icons_stream::Bytes many_big = icons_stream::BuildIco(std::vector(17, big));
+  const QByteArray too_many_pixels(reinterpret_cast<const char*>(many_big.data()),
+                                   qsizetype(many_big.size()));
+
   QByteArray bad_dir = icon_file;
   qToLittleEndian<quint32>(0x7fffffff, bad_dir.data() + 6 + 12);  // image offset past the end
 
@@ -121,7 +144,6 @@ TEST(IconListTest, UntrustedStreamsGiveAClearErrorAndAnEmptyList) {
       {"empty", QByteArray(), "too short"},
       {"negative count", Le32(-1), "negative entry count"},
       {"huge count", Le32(0x7fffffff) + Le32(0), "exceeds the data"},
-      {"negative size", Le32(1) + Le32(-5), "negative size"},
       {"oversized size", Le32(1) + Le32(1000) + "abc", "exceeds the data"},
       {"truncated", valid.left(valid.size() - 1), "exceeds the data"},
       {"missing second size", Le32(2) + Le32(0), "exceeds the data"},
@@ -130,6 +152,9 @@ TEST(IconListTest, UntrustedStreamsGiveAClearErrorAndAnEmptyList) {
       {"short icon", Le32(1) + Le32(4) + "abcd", "too short for a header"},
       {"image outside", Le32(1) + Le32(int(bad_dir.size())) + bad_dir, "outside the data"},
       {"huge png", Le32(1) + Le32(int(huge_png.size())) + huge_png, "unacceptable size"},
+      {"too many pixels", Le32(1) + Le32(int(too_many_pixels.size())) + too_many_pixels,
+       "pixels in all"},
+      {"shared image bytes", Le32(1) + Le32(int(shared.size())) + shared, "overlaps"},
   };
   for (const Case& c : cases) {
     TIconList list;
@@ -146,6 +171,12 @@ TEST(IconListTest, UntrustedStreamsGiveAClearErrorAndAnEmptyList) {
   TIconList list;
   EXPECT_NO_THROW(list.ReadData(Le32(0)));
   EXPECT_EQ(list.Count(), 0);
+  // A size of 0 or less is an empty entry without bytes of its own.
+  list.ReadData(Le32(3) + Le32(-5) + valid.mid(4) + Le32(INT32_MIN));
+  ASSERT_EQ(list.Count(), 3);
+  EXPECT_TRUE(list.Items(0).isNull());
+  EXPECT_EQ(PixelOf(list.Items(1)), QColor(Qt::red).rgb());
+  EXPECT_TRUE(list.Items(2).isNull());
 }
 
 }  // namespace

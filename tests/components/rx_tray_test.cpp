@@ -276,6 +276,36 @@ TEST_F(AnimationTest, AnEmptyFrameTakesTheIconOutOnlyForThatFrame) {
   ASSERT_TRUE(WaitForShown(calls(), calls().size(), frames_[0].cacheKey()));
 }
 
+TEST_F(AnimationTest, AnEmptyCurrentFrameNeverStopsTheAnimation) {
+  struct Case {
+    const char* name;
+    bool in_tray_before;
+    bool toggle_active;
+  } cases[] = {
+      {"icon in the tray", true, false},
+      {"icon in the tray, Active off and on", true, true},
+      {"nothing in the tray", false, false},
+      {"nothing in the tray, Active off and on", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto adapter = std::make_unique<RecordingTray>();
+    RecordingTray* rec = adapter.get();
+    TRxTray tray(nullptr, std::move(adapter));
+    if (c.in_tray_before) tray.SetIcon(SolidIcon(Qt::white));
+    tray.Icons().Add(QIcon());
+    tray.Icons().Add(frames_[1]);
+    tray.SetInterval(10);
+    tray.SetAnimated(true);  // frame 0, the empty one, is current
+    EXPECT_FALSE(tray.InTray());
+    if (c.toggle_active) {
+      tray.SetActive(false);
+      tray.SetActive(true);
+    }
+    EXPECT_TRUE(WaitForShown(rec->calls, 0, frames_[1].cacheKey(), TrayCall::kAdd));
+  }
+}
+
 TEST_F(AnimationTest, OffAndOnAgainKeepsTheNewThread) {
   for (const QIcon& f : frames_) tray_->Icons().Add(f);
   tray_->SetInterval(10);

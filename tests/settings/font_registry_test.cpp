@@ -5,6 +5,7 @@
 
 #include <QGuiApplication>
 #include <QPalette>
+#include <climits>
 
 #include "settings/registry.h"
 #include "tests/settings/isolated_store.h"
@@ -93,6 +94,31 @@ TEST_F(FontStore, AValueOfTheWrongTypeRaisesAndLeavesTheFontAlone) {
   font.SetName("Kept");
   EXPECT_THROW(LoadFontFromRegistry(font, kKey), ERegistryException);
   EXPECT_EQ(font.Name(), "Kept");
+}
+
+TEST(FontMulDiv, RoundsHalvesAwayFromZeroAndGivesMinusOneWhenTheResultDoesNotFit) {
+  struct Case {
+    std::int32_t a, b, c, result;
+  } cases[] = {
+      {8, 96, 72, 11},
+      {-20, 72, 96, -15},
+      {1, 3, 2, 2},
+      {-1, 3, 2, -2},
+      {3, 1, -2, -2},
+      {5, 7, 0, -1},
+      {INT32_MAX, 72, 96, 1610612735},
+      {INT32_MAX, 96, 72, -1},
+      // 2^31 exactly: one past the largest value whose negation is defined.
+      {1610612736, 96, 72, -1},
+      {-1610612736, 96, 72, -1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MulDiv(c.a, c.b, c.c), c.result) << c.a << " * " << c.b << " / " << c.c;
+  }
+  // A stored size that far out loads without an overflow in the height.
+  FontValue font(96);
+  font.SetSize(1610612736);
+  EXPECT_EQ(font.Height(), 1);
 }
 
 TEST(FontDisplay, ConvertsToAndFromQtFontsAndColours) {
