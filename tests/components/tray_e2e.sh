@@ -59,16 +59,38 @@ step() {
 
 mkdir -m 700 "$tmp/run"
 export XDG_RUNTIME_DIR="$tmp/run"
-Xvfb -displayfd 3 -screen 0 640x240x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.err" 2>&1 &
-pids+=($!)
-step "Xvfb" 10 test -s "$tmp/display"
-export DISPLAY=":$(head -n1 "$tmp/display")"
-echo "display $DISPLAY"
 
-trayer --edge top --align right --widthtype pixel --width 160 --heighttype pixel --height 40 \
-  --SetDockType true --transparent false --tint 0x404040 >"$tmp/trayer.out" 2>&1 &
-pids+=($!)
-step "trayer's panel window" 10 sh -c 'timeout 5 xwininfo -root -tree | grep -q "\"panel\""'
+# Starts a virtual X server and trayer on it. Another X server on the machine that ends just as
+# ours starts can take our display's socket with it; a fresh display is then the cure, so this is
+# tried a few times before the test gives up.
+start_desktop() {
+  Xvfb -displayfd 3 -screen 0 640x240x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.err" 2>&1 &
+  pids+=($!)
+  wait_for 10 test -s "$tmp/display" || return 1
+  export DISPLAY=":$(head -n1 "$tmp/display")"
+  echo "display $DISPLAY"
+  trayer --edge top --align right --widthtype pixel --width 160 --heighttype pixel --height 40 \
+    --SetDockType true --transparent false --tint 0x404040 >"$tmp/trayer.out" 2>&1 &
+  pids+=($!)
+  wait_for 10 sh -c 'timeout 5 xwininfo -root -tree | grep -q "\"panel\""'
+}
+started=0
+for attempt in 1 2 3; do
+  if start_desktop; then started=1; break; fi
+  echo "attempt $attempt: no tray panel" >&2
+  diagnose >&2
+  cleanup_started=("${pids[@]}")
+  pids=()
+  for ((i = ${#cleanup_started[@]} - 1; i >= 0; i--)); do
+    kill -9 "${cleanup_started[i]}" 2>/dev/null || true
+    wait "${cleanup_started[i]}" 2>/dev/null || true
+  done
+  : >"$tmp/display"
+done
+if ((started == 0)); then
+  echo "FAILED: trayer's panel window" >&2
+  exit 1
+fi
 
 QT_QPA_PLATFORM=xcb "$demo" >"$tmp/demo.out" 2>"$tmp/demo.err" &
 pids+=($!)
