@@ -7,25 +7,9 @@
 #include <string>
 
 #include "engine/message_parser.h"
+#include "tools/probe/escape_line.h"
 
-namespace {
-
-std::string Escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\\')
-      out += "\\\\";
-    else
-      out += c;
-  }
-  return out;
-}
-
-}  // namespace
+using dovrik::tools::EscapeLine;
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -41,10 +25,10 @@ int main(int argc, char** argv) {
   text << in.rdbuf();
   dovrik::tQrMessage message;
   if (!dovrik::ParseMessage(text.str(), message)) return 1;
-  std::cout << "From=" << Escape(message.From) << "\n"
-            << "To=" << Escape(message.To) << "\n"
-            << "Subject=" << Escape(message.Subject) << "\n"
-            << "Date=" << Escape(message.Date) << "\n"
-            << "Text=" << Escape(message.Text) << "\n";
+  std::cout << "From=" << EscapeLine(message.From) << "\n"
+            << "To=" << EscapeLine(message.To) << "\n"
+            << "Subject=" << EscapeLine(message.Subject) << "\n"
+            << "Date=" << EscapeLine(message.Date) << "\n"
+            << "Text=" << EscapeLine(message.Text) << "\n";
   return 0;
 }

@@ -55,6 +55,16 @@ struct Fd {
   }
 };
 
+// The message of the ESocketException that f raises, or "(no exception)".
+inline std::string ExceptionMessage(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const ESocketException& e) {
+    return e.Message();
+  }
+  return "(no exception)";
+}
+
 inline sockaddr_in Loopback(int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;

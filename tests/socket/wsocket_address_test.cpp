@@ -9,14 +9,7 @@ namespace {
 
 using test::PumpUntil;
 
-std::string Message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ESocketException& e) {
-    return e.Message();
-  }
-  return "(no exception)";
-}
+using test::ExceptionMessage;
 
 TEST(ParseNumber, DigitsAfterBlanks) {
   const std::pair<const char*, int> cases[] = {{"", 0},           {"  42", 42},    {"42abc", 42},
@@ -53,12 +46,13 @@ TEST(WSocketAddr, UnresolvableHostAlwaysRaisesWithTheTextAsGiven) {
   TWSocket s;
   int errors = 0;
   s.OnError = [&](TObject*) { ++errors; };  // not consulted for this report
-  EXPECT_EQ(Message([&] { s.SetAddr("   "); }), "SetAddr: Cannot convert host address '   '");
+  EXPECT_EQ(ExceptionMessage([&] { s.SetAddr("   "); }),
+            "SetAddr: Cannot convert host address '   '");
   EXPECT_EQ(errors, 0);
   EXPECT_EQ(s.Addr(), "   ");
   s.OnError = nullptr;
   s.SetPort("1");
-  EXPECT_EQ(Message([&] { s.Connect(); }), "Connect: No IP Address Specified");
+  EXPECT_EQ(ExceptionMessage([&] { s.Connect(); }), "Connect: No IP Address Specified");
 }
 
 TEST(WSocketPort, NumbersAndServiceNames) {
@@ -82,9 +76,9 @@ TEST(WSocketPort, UnknownAndEmptyServiceTexts) {
       {"", "Error 11004 in function SetPort: Cannot convert port ''\r\nNo Data"}};
   for (const auto& [text, message] : cases) {
     TWSocket s;
-    EXPECT_EQ(Message([&] { s.SetPort(text); }), message);
+    EXPECT_EQ(ExceptionMessage([&] { s.SetPort(text); }), message);
     s.SetAddr("127.0.0.1");
-    EXPECT_EQ(Message([&] { s.Connect(); }), "Connect: No Port Specified");
+    EXPECT_EQ(ExceptionMessage([&] { s.Connect(); }), "Connect: No Port Specified");
   }
 }
 
@@ -110,7 +104,7 @@ TEST(WSocketProto, NamesNumbersAndTheSocketType) {
   s.SetProto("not found");  // leaves the protocol as it was
   EXPECT_EQ(s.ProtoNum(), 17);
   EXPECT_EQ(s.Proto(), "not found");
-  EXPECT_EQ(Message([&] { s.SetProto(" "); }),
+  EXPECT_EQ(ExceptionMessage([&] { s.SetProto(" "); }),
             "Error 11004 in function SetProto: Cannot convert protocol ''\r\nNo Data");
 }
 
@@ -118,10 +112,11 @@ TEST(WSocketSetters, RefusedWhileOpenButTheTextIsKept) {
   test::ConnectedPair p;
   const std::string port = p.s().Port();
   p.s().SetPort(port);  // same text while assigned: nothing to convert, nothing refused
-  EXPECT_EQ(Message([&] { p.s().SetPort("25"); }), "Cannot change Port if not closed");
+  EXPECT_EQ(ExceptionMessage([&] { p.s().SetPort("25"); }), "Cannot change Port if not closed");
   EXPECT_EQ(p.s().Port(), "25");
-  EXPECT_EQ(Message([&] { p.s().SetAddr("127.0.0.2"); }), "Cannot change Addr if not closed");
-  EXPECT_EQ(Message([&] { p.s().SetProto("udp"); }), "Cannot change Proto if not closed");
+  EXPECT_EQ(ExceptionMessage([&] { p.s().SetAddr("127.0.0.2"); }),
+            "Cannot change Addr if not closed");
+  EXPECT_EQ(ExceptionMessage([&] { p.s().SetProto("udp"); }), "Cannot change Proto if not closed");
   EXPECT_EQ(p.s().State(), wsConnected);
   EXPECT_EQ(p.s().ProtoNum(), 6);
 }
@@ -177,7 +172,7 @@ TEST(WSocketDns, EmptyHostName) {
   TWSocket s;
   LookupLog log;
   log.Attach(s);
-  EXPECT_EQ(Message([&] { s.DnsLookup(""); }), "DNS lookup: invalid host name.");
+  EXPECT_EQ(ExceptionMessage([&] { s.DnsLookup(""); }), "DNS lookup: invalid host name.");
   EXPECT_TRUE(log.done.empty());
   s.OnError = [](TObject*) {};
   s.DnsLookup("");

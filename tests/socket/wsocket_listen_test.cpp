@@ -11,14 +11,7 @@ namespace {
 using test::EventLog;
 using test::PumpUntil;
 
-std::string Message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ESocketException& e) {
-    return e.Message();
-  }
-  return "(no exception)";
-}
+using test::ExceptionMessage;
 
 TEST(WSocketListen, StreamListenAcceptAndDup) {
   TWSocket server;
@@ -100,7 +93,7 @@ TEST(WSocketListen, DatagramListenReportsConnectedBeforeReturning) {
 
 TEST(WSocketListen, PreconditionReports) {
   TWSocket s;
-  EXPECT_EQ(Message([&] { s.Listen(); }),
+  EXPECT_EQ(ExceptionMessage([&] { s.Listen(); }),
             "Error 10022 in function listen: port not assigned\r\nInvalid argument");
   int errors = 0;
   s.OnError = [&](TObject*) { ++errors; };
@@ -108,13 +101,13 @@ TEST(WSocketListen, PreconditionReports) {
   EXPECT_EQ(s.Accept(), INVALID_SOCKET);
   EXPECT_EQ(errors, 2);
   s.OnError = nullptr;
-  EXPECT_EQ(Message([&] { s.Accept(); }),
+  EXPECT_EQ(ExceptionMessage([&] { s.Accept(); }),
             "Error 10022 in function not a listening socket\r\nInvalid argument");
-  EXPECT_EQ(Message([&] { s.Dup(INVALID_SOCKET); }),
+  EXPECT_EQ(ExceptionMessage([&] { s.Dup(INVALID_SOCKET); }),
             "Error 10022 in function Dup\r\nInvalid argument");
   EXPECT_EQ(s.State(), wsClosed);
   s.SetPort("0");
-  EXPECT_EQ(Message([&] { s.Listen(); }),
+  EXPECT_EQ(ExceptionMessage([&] { s.Listen(); }),
             "Error 10022 in function listen: address not assigned\r\nInvalid argument");
 }
 
@@ -123,7 +116,7 @@ TEST(WSocketListen, BindFailureReleasesTheHandle) {
   TWSocket s;
   s.SetAddr("127.0.0.1");
   s.SetPort(std::to_string(taken.port));
-  const std::string message = Message([&] { s.Listen(); });
+  const std::string message = ExceptionMessage([&] { s.Listen(); });
   EXPECT_EQ(message, "Error 10048 in function Bind\r\nAddress already in use");
   EXPECT_EQ(s.Handle(), INVALID_SOCKET);
   EXPECT_EQ(s.State(), wsClosed);

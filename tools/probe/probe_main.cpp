@@ -13,6 +13,7 @@
 
 #include "engine/quorrel.h"
 #include "platform/message_queue.h"
+#include "tools/probe/escape_line.h"
 
 namespace {
 
@@ -22,20 +23,7 @@ void Usage() {
                "                    send FROM TO FILE\n";
 }
 
-std::string Escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\\')
-      out += "\\\\";
-    else
-      out += c;
-  }
-  return out;
-}
+using dovrik::tools::EscapeLine;
 
 }  // namespace
 
@@ -167,7 +155,7 @@ int main(int argc, char** argv) {
   std::string line = "code=" + std::to_string(code) +
                      " count=" + std::to_string(engine.MessageCount()) +
                      " size=" + std::to_string(engine.MailboxSize());
-  if (code != 0) line += " text=" + Escape(engine.ErrorText(action));
+  if (code != 0) line += " text=" + EscapeLine(engine.ErrorText(action));
   std::printf("%s\n", line.c_str());
   if (action == dovrik::acGetMessage && code == 0) {
     const auto text = engine.MessageTextShared();
