@@ -52,7 +52,7 @@ int main() {
         const std::string path = dovrik::RegistryKeyPath("KEY" + std::to_string(k));
         dovrik::RegKey& key = dovrik::FindOrAddRegKey(doc, path);
         dovrik::SetRegValue(key, {"Settings", dovrik::RegType::kString,
-                                  "192.168.1.1\r\npop3\r\nUser\r\nNoMorePass\r\n120", 0});
+                                  "127.0.0.1\r\npop3\r\nUser\r\nNoMorePass\r\n120", 0});
         dovrik::SetRegValue(key, {"Size", dovrik::RegType::kDword, {}, 8});
         dovrik::SetRegValue(key, {"Color", dovrik::RegType::kDword, {}, 0x80000008});
       }
