@@ -166,47 +166,37 @@ void TQuorrel::ResumeSession(std::unique_ptr<tCheckThread> aSession) {
   aSession.release();
 }
 
-bool TQuorrel::Check() {
-  auto session = StartAction(acCheck, false);
+bool TQuorrel::Start(tQrAction anAction, bool aSend, const std::function<void()>& aStoreInputs) {
+  auto session = StartAction(anAction, aSend);
   if (!session) return false;
+  // The inputs are in place before the session runs, so it always sees them.
+  {
+    std::lock_guard<std::mutex> guard(FLink->Lock);
+    aStoreInputs();
+  }
   ResumeSession(std::move(session));
   return true;
+}
+
+bool TQuorrel::Check() {
+  return Start(acCheck, false, [] {});
 }
 
 bool TQuorrel::GetMessage(int aNumber) {
-  auto session = StartAction(acGetMessage, false);
-  if (!session) return false;
-  {
-    std::lock_guard<std::mutex> guard(FLink->Lock);
-    FGetNumber = aNumber;
-  }
-  ResumeSession(std::move(session));
-  return true;
+  return Start(acGetMessage, false, [&] { FGetNumber = aNumber; });
 }
 
 bool TQuorrel::DeleteMessage(int aNumber) {
-  auto session = StartAction(acDelete, false);
-  if (!session) return false;
-  {
-    std::lock_guard<std::mutex> guard(FLink->Lock);
-    FDeleteNumber = aNumber;
-  }
-  ResumeSession(std::move(session));
-  return true;
+  return Start(acDelete, false, [&] { FDeleteNumber = aNumber; });
 }
 
 bool TQuorrel::SendMail(const std::string& aFrom, const std::string& aTo,
                         const std::string& aText) {
-  auto session = StartAction(acSend, true);
-  if (!session) return false;
-  {
-    std::lock_guard<std::mutex> guard(FLink->Lock);
+  return Start(acSend, true, [&] {
     FSendFrom = aFrom;
     FSendTo = aTo;
     FSendText = aText;
-  }
-  ResumeSession(std::move(session));
-  return true;
+  });
 }
 
 bool TQuorrel::ParseMessage(std::string_view aText, tQrMessage& aMessage) const {

@@ -3,6 +3,7 @@
 // public runs on the main thread; its events are delivered there too.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -86,6 +87,8 @@ class TQuorrel : public TComponent {
 
   std::unique_ptr<tCheckThread> StartAction(tQrAction anAction, bool aSend);
   void ResumeSession(std::unique_ptr<tCheckThread> aSession);
+  // Starts the action and stores its inputs (under the engine lock) before the session runs.
+  bool Start(tQrAction anAction, bool aSend, const std::function<void()>& aStoreInputs);
   void TimerTick();
   void RestartTimer();
 
