@@ -29,6 +29,12 @@ class tCheckThread : public platform::Thread {
   void Execute() override;
 
  private:
+  // Marks the dialogue as ended however it is left, exceptions included.
+  struct DoneOnExit {
+    bool& done;
+    ~DoneOnExit() { done = true; }
+  };
+
   bool WaitReply(const std::string& aCode);
   bool SendCommand(const std::string& aCommand, const std::string& aCode, int anError);
   bool WaitMessageEnd();

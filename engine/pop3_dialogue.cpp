@@ -30,14 +30,6 @@ bool ParseStatReply(std::string_view aReply, int& aCount, int& aSize) {
 }
 
 namespace {
-// Sets the session's done flag however the dialogue is left, exceptions included.
-struct DoneOnExit {
-  bool& done;
-  ~DoneOnExit() { done = true; }
-};
-}  // namespace
-
-namespace {
 // A large message held whole faults in every 4 KiB page as it arrives; where faults are dear that
 // costs more than the transfer. Asking for huge pages on the buffer's aligned interior cuts the
 // faults about tenfold. Only advice: where it is not granted nothing changes.

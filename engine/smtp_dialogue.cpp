@@ -20,13 +20,6 @@ std::string BuildSmtpDataBlock(std::string_view aText) {
   return block;
 }
 
-namespace {
-struct DoneOnExit {
-  bool& done;
-  ~DoneOnExit() { done = true; }
-};
-}  // namespace
-
 void tCheckThread::SmtpDialogue(TObject*, Word Error) {
   DoneOnExit done{FDone};
   std::string from;
