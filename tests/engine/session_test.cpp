@@ -500,6 +500,22 @@ TEST_F(EngineTest, ProcessEndsPromptlyWithSessionsRunning) {
       ::testing::ExitedWithCode(0), "");
 }
 
+// The check timer's tick starts a check only while checking is switched on. The tick is driven
+// by hand: the timer's shortest interval is 10 s of real time.
+TEST_F(EngineTest, TimerTickChecksOnlyWhileActive) {
+  Pop3();
+  GivePassword({"secret"});
+  engine_->CheckTimer().OnTimer();
+  EXPECT_TRUE(started_.empty());
+  engine_->SetCheckEvery(10);
+  engine_->SetCheckActive(true);
+  EXPECT_TRUE(engine_->CheckTimer().Enabled());
+  engine_->CheckTimer().OnTimer();
+  ASSERT_TRUE(AwaitDone());
+  EXPECT_EQ(started_, std::vector<tQrAction>{acCheck});
+  EXPECT_EQ(engine_->MessageCount(), 2);
+}
+
 TEST_F(EngineTest, SetterRules) {
   EXPECT_EQ(engine_->CheckEvery(), 0);
   EXPECT_EQ(engine_->UserName(), "user");
