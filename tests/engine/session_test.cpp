@@ -397,6 +397,23 @@ TEST_F(EngineTest, SilentServerTimesOutAfterElevenWholeSeconds) {
   EXPECT_EQ(engine_->ErrorCode(acSend), kQrInvalidHello);
 }
 
+// A wait reads TimeOut at every test, not once when it begins: lowering it ends a wait at once.
+TEST_F(EngineTest, LoweredTimeOutEndsARunningWait) {
+  MailBehaviour b;
+  b.silent = true;
+  auto& server = Pop3(b);
+  engine_->SetTimeOut(60);
+  ASSERT_TRUE(engine_->Check());
+  ASSERT_TRUE(server.WaitConnections(1, std::chrono::seconds(5)));
+  Elapse(30);
+  ASSERT_TRUE(clock_.AwaitWorkerReads(3));
+  PumpUntil([] { return false; }, std::chrono::milliseconds(0));
+  EXPECT_TRUE(done_.empty());
+  engine_->SetTimeOut(20);
+  ASSERT_TRUE(AwaitDone());
+  EXPECT_EQ(engine_->ErrorCode(acCheck), kQrTimeout);
+}
+
 TEST_F(EngineTest, ConnectThatHangsTimesOut) {
   MailBehaviour b;
   b.never_accept = true;
