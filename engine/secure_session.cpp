@@ -67,6 +67,12 @@ bool tCheckThread::Pop3StartTls() {
 bool tCheckThread::UpgradeToTls(const std::string& aCommand, const std::string& aCode) {
   const bool agreed = FSend ? SmtpCommand(aCommand, aCode, kQrTlsNotOffered)
                             : SendCommand(aCommand, aCode, kQrTlsNotOffered);
+  if (!agreed && FReply.compare(0, aCode.size(), aCode) == 0 && ErrorCode() == kQrTlsNotOffered) {
+    SetError(kQrTlsFailed, "No encrypted connection to " + FAddr +
+                               ": the server closed the connection after agreeing to encrypt" +
+                               kNothingSent);
+    return false;
+  }
   if (!agreed) {
     const std::string reply(TrimBlanks(FReply));
     SetError(kQrTlsNotOffered, "The server " + FAddr + " does not offer encryption (" + aCommand +

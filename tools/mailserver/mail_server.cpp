@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <stdexcept>
 
@@ -113,8 +114,12 @@ MailServer::MailServer(MailBehaviour behaviour, std::uint16_t port)
   for (std::string& m : behaviour_.messages)
     mailbox_.push_back(std::make_shared<const std::string>(std::move(m)));
   behaviour_.messages.clear();
-  if (behaviour_.tls != MailTls::kNone)
+  if (behaviour_.tls != MailTls::kNone) {
     tls_context_ = ServerContext(behaviour_.cert_pem, behaviour_.key_pem);
+    // OpenSSL writes to the socket without MSG_NOSIGNAL: a client that hangs up while a reply
+    // goes out must be a failed write, not the end of the test process.
+    signal(SIGPIPE, SIG_IGN);
+  }
   stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (stop_fd_ < 0 || listen_fd_ < 0) throw std::runtime_error("mail server: no descriptors");
@@ -407,7 +412,9 @@ void MailServer::ServePop3(Connection& c) {
       reply = b.refusal.empty() ? "-ERR refused\r\n" : b.refusal;
     } else if (word == "STLS" && b.tls == MailTls::kStartTls && b.tls_offered && !c.ssl &&
                !user_given) {
-      if (!SendReply(c, "+OK Begin TLS negotiation\r\n") || b.tls_drop || !StartTls(c)) return;
+      if (!SendReply(c, "+OK Begin TLS negotiation\r\n" + b.tls_extra) || b.tls_drop ||
+          !StartTls(c))
+        return;
       continue;
     } else if (word == "STLS") {
       reply = "-ERR STLS not available\r\n";
@@ -520,7 +527,8 @@ void MailServer::ServeSmtp(Connection& c) {
       if (login) reply += "250-AUTH " + b.auth + "\r\n";
       reply += "250 8BITMIME\r\n";
     } else if (word == "STARTTLS" && starttls) {
-      if (!SendReply(c, "220 Ready to start TLS\r\n") || b.tls_drop || !StartTls(c)) return;
+      if (!SendReply(c, "220 Ready to start TLS\r\n" + b.tls_extra) || b.tls_drop || !StartTls(c))
+        return;
       continue;
     } else if (word == "STARTTLS") {
       reply = "454 TLS not available\r\n";

@@ -54,6 +54,7 @@ struct MailBehaviour {
   bool tls_offered = true;  // kStartTls: STLS / STARTTLS accepted and (SMTP) announced
   bool tls_stall = false;   // where TLS would start, never answer the handshake
   bool tls_drop = false;    // after accepting STLS / STARTTLS, close the connection
+  std::string tls_extra;    // bytes sent in clear right behind the go-ahead to STLS / STARTTLS
   // SMTP login: mechanisms announced in EHLO ("PLAIN LOGIN"), only once TLS is on (or always
   // when tls is kNone); with auth_required, MAIL is refused until a login succeeded.
   std::string auth;

@@ -89,6 +89,15 @@ TestCertificate Make(const char* cn, const char* names, long from, long to, bool
   Check(X509_sign(cert.get(), issuer_key != nullptr ? issuer_key : key.get(), EVP_sha256()) > 0,
         "sign");
   TestCertificate out;
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  Check(X509_digest(cert.get(), EVP_sha256(), md, &len) == 1, "digest");
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (unsigned int i = 0; i < len; ++i) {
+    if (i > 0) out.fingerprint += ':';
+    out.fingerprint += kHex[md[i] >> 4];
+    out.fingerprint += kHex[md[i] & 15];
+  }
   out.cert_pem = Pem([&](BIO* b) { return PEM_write_bio_X509(b, cert.get()); });
   out.key_pem = Pem([&](BIO* b) {
     return PEM_write_bio_PrivateKey(b, key.get(), nullptr, nullptr, 0, nullptr, nullptr);

@@ -10,6 +10,7 @@ namespace dovrik::tools {
 struct TestCertificate {
   std::string cert_pem;
   std::string key_pem;
+  std::string fingerprint;  // SHA-256, "AB:CD:…"
 };
 
 enum class CertKind {
