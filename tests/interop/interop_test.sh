@@ -233,6 +233,111 @@ case_get_20mb_whole() {
   rm -f "$scratch/retr" "$scratch/retr-body" "$scratch/expected" "$scratch/m"
 }
 
+# --- encrypted connections ---------------------------------------------------------------------
+
+# The probe in one security mode: secure pop3|smtp MODE [probe args...]
+secure() {
+  local kind=$1 mode=$2 port flag=--in-security
+  shift 2
+  [[ $kind == smtp ]] && flag=--out-security
+  case "$kind/$mode" in
+    pop3/tls) port=$DOVRIK_POP3S_PORT ;;
+    pop3/starttls) port=$DOVRIK_POP3_STLS_PORT ;;
+    smtp/tls) port=$DOVRIK_SMTPS_PORT ;;
+    smtp/starttls) port=$DOVRIK_SUBMISSION_PORT ;;
+  esac
+  "$DOVRIK_PROBE" --server 127.0.0.1 --port "$port" --user "$DOVRIK_MAIL_USER" --timeout 20 \
+    "$flag" "$mode" "$@"
+}
+sec_in() { local mode=$1; shift; secure pop3 "$mode" --ca-file "$DOVRIK_TLS_CA" "$@"; }
+sec_out() { local mode=$1; shift; secure smtp "$mode" --ca-file "$DOVRIK_TLS_CA" "$@"; }
+
+case_tls_check_get_delete() {
+  local mode
+  for mode in tls starttls; do
+    empty_maildir
+    make_message "$scratch/a" "keep $mode" "kept" "." ".dot"
+    make_message "$scratch/b" "delete $mode" "deleted"
+    put_message "1700000401.keep$mode" "$scratch/a"
+    put_message "1700000402.gone$mode" "$scratch/b"
+    local out total=$(($(pop3_size "$scratch/a") + $(pop3_size "$scratch/b")))
+    out="$(sec_in "$mode" check <<<"$DOVRIK_MAIL_PASSWORD")" || fail "$mode check: $out"
+    expect_eq "$mode check" "$out" "code=0 count=2 size=$total"
+    local n victim="" keep=""
+    for n in 1 2; do
+      out="$(sec_in "$mode" --out "$scratch/retr$n" get "$n" <<<"$DOVRIK_MAIL_PASSWORD")" ||
+        fail "$mode get $n: $out"
+      if grep -q '^Subject: delete' "$scratch/retr$n"; then victim=$n; else keep=$n; fi
+    done
+    [[ -n "$victim" && -n "$keep" ]] || fail "$mode: messages not told apart"
+    local status
+    status="$(head -n 1 "$scratch/retr$keep")"
+    expected_retr_body "$scratch/a" "$scratch/expected"
+    tail -c +$((${#status} + 2)) "$scratch/retr$keep" >"$scratch/retr-body"
+    cmp "$scratch/retr-body" "$scratch/expected" || fail "$mode: retrieved text differs"
+    out="$(sec_in "$mode" delete "$victim" <<<"$DOVRIK_MAIL_PASSWORD")" || fail "$mode delete: $out"
+    out="$(sec_in "$mode" check <<<"$DOVRIK_MAIL_PASSWORD")" || fail "$mode check: $out"
+    expect_eq "$mode check after delete" "$out" "code=0 count=1 size=$(pop3_size "$scratch/a")"
+  done
+}
+
+case_tls_send_with_login() {
+  local mode out
+  for mode in tls starttls; do
+    empty_maildir
+    printf 'From: sender@example.test\r\nTo: %s\r\nSubject: sent over %s\r\n\r\nHello.\r\n' \
+      "$DOVRIK_MAIL_ADDRESS" "$mode" >"$scratch/send"
+    out="$(sec_out "$mode" send sender@example.test "$DOVRIK_MAIL_ADDRESS" "$scratch/send" \
+      <<<"$DOVRIK_MAIL_PASSWORD")" || fail "$mode send: $out"
+    expect_eq "$mode send" "$out" "code=0 count=0 size=0"
+    wait_for_delivery
+    out="$(sec_in tls --out "$scratch/retr" get 1 <<<"$DOVRIK_MAIL_PASSWORD")" || fail "get: $out"
+    grep -q "^Subject: sent over $mode" "$scratch/retr" || fail "$mode: the sent message is not there"
+    # The submission ports take mail only after a login: a wrong password is refused.
+    out="$(sec_out "$mode" send sender@example.test "$DOVRIK_MAIL_ADDRESS" "$scratch/send" \
+      <<<"wrong")" && fail "$mode: a wrong password was accepted"
+    expect_eq "$mode wrong password" "$(field code "$out")" -25
+  done
+}
+
+case_tls_wrong_ca_sends_nothing() {
+  # An authority the servers' certificate doesn't come from.
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 \
+    -subj "/CN=Some other authority" -keyout "$scratch/other.key" -out "$scratch/other.pem" 2>/dev/null
+  local dlog="$DOVRIK_STATE/dovecot/dovecot-tls.log" plog="$DOVRIK_STATE/postfix/maillog"
+  local d0 p0 mode out
+  d0="$(wc -l <"$dlog")"
+  p0="$(wc -l <"$plog")"
+  for mode in tls starttls; do
+    out="$(secure pop3 "$mode" --ca-file "$scratch/other.pem" check <<<"$DOVRIK_MAIL_PASSWORD")" || true
+    [[ "$out" == "code=-22 count=0 size=0 text=The certificate of 127.0.0.1 is not trusted ("* ]] ||
+      fail "pop3 $mode: $out"
+    out="$(secure smtp "$mode" --ca-file "$scratch/other.pem" \
+      send a@example.test "$DOVRIK_MAIL_ADDRESS" /dev/null <<<"$DOVRIK_MAIL_PASSWORD")" || true
+    [[ "$out" == "code=-22 count=0 size=0 text=The certificate of 127.0.0.1 is not trusted ("* ]] ||
+      fail "smtp $mode: $out"
+  done
+  # Neither server saw a user name or a login attempt from these sessions.
+  local dnew pnew
+  dnew="$(tail -n +$((d0 + 1)) "$dlog")"
+  pnew="$(tail -n +$((p0 + 1)) "$plog")"
+  grep -q "user=<$DOVRIK_MAIL_USER>" <<<"$dnew" && fail "dovecot saw the user name: $dnew"
+  grep -Eqi 'sasl|auth' <<<"$pnew" && fail "postfix saw a login: $pnew"
+  return 0
+}
+
+case_tls_not_offered() {
+  # The plain servers offer no encryption: choosing STARTTLS there ends before anything is sent.
+  local out
+  out="$("$DOVRIK_PROBE" --server 127.0.0.1 --port "$DOVRIK_POP3_PORT" --user "$DOVRIK_MAIL_USER" \
+    --in-security starttls check <<<"$DOVRIK_MAIL_PASSWORD")" || true
+  expect_eq "pop3 code" "$(field code "$out")" -20
+  out="$("$DOVRIK_PROBE" --server 127.0.0.1 --port "$DOVRIK_SMTP_PORT" --user "$DOVRIK_MAIL_USER" \
+    --out-security starttls send a@example.test "$DOVRIK_MAIL_ADDRESS" /dev/null </dev/null)" || true
+  expect_eq "smtp" "$out" \
+    "code=-20 count=0 size=0 text=The server 127.0.0.1 does not offer encryption (STARTTLS). The user name and password were not sent."
+}
+
 name="${1:?usage: interop_test.sh CASE}"
 declare -F "case_$name" >/dev/null || fail "no case $name"
 "case_$name"

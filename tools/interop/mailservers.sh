@@ -11,6 +11,12 @@
 # Mail for $DOVRIK_MAIL_ADDRESS sent to the SMTP port is delivered by Postfix's virtual agent into
 # the Maildir that Dovecot serves to $DOVRIK_MAIL_USER. Both deliver as the system account
 # dovrikmail, because neither delivers mail as root.
+#
+# Encrypted ports, with a test authority made at start in STATEDIR/tls (ca.pem; never kept in the
+# repository): a second Dovecot instance with ssl = required serves POP3S ($DOVRIK_POP3S_PORT) and
+# POP3 with STLS ($DOVRIK_POP3_STLS_PORT), and its auth service is Postfix's SASL backend; Postfix
+# adds SMTPS ($DOVRIK_SMTPS_PORT) and submission with STARTTLS ($DOVRIK_SUBMISSION_PORT), both of
+# which accept mail only after a login. The plain ports stay as they were.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -95,7 +101,7 @@ place_state() {
 }
 
 write_env() {
-  local state=$1 pop3_port=$2 smtp_port=$3
+  local state=$1 pop3_port=$2 smtp_port=$3  # then pop3s, stls, smtps and submission ports
   cat >"$state/servers.env" <<ENV
 DOVRIK_POP3_PORT=$pop3_port
 DOVRIK_SMTP_PORT=$smtp_port
@@ -105,7 +111,32 @@ DOVRIK_MAIL_ADDRESS=$mail_user@$mail_domain
 DOVRIK_MAILDIR=$state/mail/$mail_user/Maildir
 DOVRIK_MAIL_ACCOUNT=$mail_account
 DOVRIK_MAIL_STATE=$state
+DOVRIK_POP3S_PORT=$4
+DOVRIK_POP3_STLS_PORT=$5
+DOVRIK_SMTPS_PORT=$6
+DOVRIK_SUBMISSION_PORT=$7
+DOVRIK_TLS_CA=$state/tls/ca.pem
 ENV
+}
+
+# A test authority and a server certificate for 127.0.0.1 and localhost, made fresh at every start.
+make_certificates() {
+  local t="$1/tls"
+  rm -rf "$t"
+  mkdir -p "$t"
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 30 \
+    -subj "/O=Dovrik interop/CN=Dovrik interop authority" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+    -keyout "$t/ca.key" -out "$t/ca.pem" 2>/dev/null
+  openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes \
+    -subj "/O=Dovrik interop/CN=localhost" -keyout "$t/server.key" -out "$t/server.csr" 2>/dev/null
+  printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' >"$t/ext"
+  openssl x509 -req -in "$t/server.csr" -CA "$t/ca.pem" -CAkey "$t/ca.key" -CAcreateserial \
+    -days 30 -extfile "$t/ext" -out "$t/server.pem" 2>/dev/null
+  rm -f "$t/ca.key" "$t/server.csr" "$t/ext" "$t/ca.srl"
+  chown root:postfix "$t/server.key"
+  chmod 0640 "$t/server.key"
+  chmod 0644 "$t/ca.pem" "$t/server.pem"
 }
 
 configure_dovecot() {
@@ -154,8 +185,62 @@ service anvil {
 CONF
 }
 
+# The encrypted instance: same users and Maildir, TLS required, and the auth service Postfix asks.
+configure_dovecot_tls() {
+  local state=$1 pop3s=$2 stls=$3 auth=$4 short=$5 d="$1/dovecot" base="$5/dovecot/run-tls"
+  mkdir -p "$d/lib-tls" "$base"
+  cat >"$d/dovecot-tls.conf" <<CONF
+# Private encrypted POP3 server of the interoperability tests; loopback only.
+instance_name = dovrik-tls-$pop3s
+base_dir = $base
+state_dir = $d/lib-tls
+log_path = $d/dovecot-tls.log
+protocols = pop3
+listen = 127.0.0.1
+ssl = required
+ssl_cert = <$state/tls/server.pem
+ssl_key = <$state/tls/server.key
+ssl_min_protocol = TLSv1.2
+disable_plaintext_auth = yes
+auth_mechanisms = plain login
+auth_failure_delay = 0
+first_valid_uid = 1
+mail_location = maildir:~/Maildir
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%n $d/users
+}
+userdb {
+  driver = static
+  args = uid=$mail_account gid=$mail_account home=$state/mail/%n
+}
+service pop3-login {
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = $stls
+  }
+  inet_listener pop3s {
+    address = 127.0.0.1
+    port = $pop3s
+    ssl = yes
+  }
+}
+service auth {
+  inet_listener postfix-sasl {
+    address = 127.0.0.1
+    port = $auth
+  }
+}
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+CONF
+}
+
 configure_postfix() {
-  local state=$1 port=$2 short=$3 p="$1/postfix" uid gid
+  local state=$1 port=$2 short=$3 smtps=$4 submission=$5 auth=$6 p="$1/postfix" uid gid
   uid="$(id -u "$mail_account")"
   gid="$(id -g "$mail_account")"
   # The configuration folder must hold nothing but root's files, so queue and data sit beside it.
@@ -194,10 +279,27 @@ virtual_mailbox_maps = texthash:$p/etc/vmailbox
 virtual_minimum_uid = 1
 virtual_uid_maps = static:$uid
 virtual_gid_maps = static:$gid
+# Encryption and login only where master.cf turns them on (SMTPS and submission).
+smtpd_tls_security_level = none
+smtpd_tls_cert_file = $state/tls/server.pem
+smtpd_tls_key_file = $state/tls/server.key
+smtpd_tls_mandatory_protocols = >=TLSv1.2
+smtpd_sasl_type = dovecot
+smtpd_sasl_path = inet:127.0.0.1:$auth
 CONF
   cat >"$p/etc/master.cf" <<CONF
 # service          type  private unpriv chroot wakeup maxproc command
 127.0.0.1:$port    inet  n       -      n      -      -       smtpd
+127.0.0.1:$submission inet n     -      n      -      -       smtpd
+  -o smtpd_tls_security_level=encrypt
+  -o smtpd_sasl_auth_enable=yes
+  -o smtpd_tls_auth_only=yes
+  -o smtpd_client_restrictions=permit_sasl_authenticated,reject
+127.0.0.1:$smtps   inet  n       -      n      -      -       smtpd
+  -o smtpd_tls_wrappermode=yes
+  -o smtpd_sasl_auth_enable=yes
+  -o smtpd_client_restrictions=permit_sasl_authenticated,reject
+tlsmgr             unix  -       -      n      1000?  1       tlsmgr
 cleanup            unix  n       -      n      -      0       cleanup
 qmgr               unix  n       -      n      300    1       qmgr
 rewrite            unix  -       -      n      -      -       trivial-rewrite
@@ -237,9 +339,14 @@ start() {
   state="$(cd "$state" && pwd -P)"
 
   local pop3_port smtp_port maildir="$state/mail/$mail_user/Maildir"
-  pop3_port="$(free_port)"
-  smtp_port="$(free_port)"
-  while [[ "$smtp_port" == "$pop3_port" ]]; do smtp_port="$(free_port)"; done
+  local pop3s_port stls_port smtps_port submission_port auth_port p taken=" "
+  for p in pop3_port smtp_port pop3s_port stls_port smtps_port submission_port auth_port; do
+    local n
+    n="$(free_port)"
+    while [[ "$taken" == *" $n "* ]]; do n="$(free_port)"; done
+    taken+="$n "
+    printf -v "$p" '%s' "$n"
+  done
 
   mkdir -p "$maildir/cur" "$maildir/new" "$maildir/tmp"
   chown -R "$mail_account:$mail_account" "$state/mail"
@@ -249,18 +356,23 @@ start() {
   # sockets (Dovecot's run folder, Postfix's queue) live in a short folder under /tmp instead,
   # linked from the state folder; `stop` removes it.
   local short="$state"
-  rm -rf "$state/dovecot/run" "$state/postfix/queue"
+  rm -rf "$state/dovecot/run" "$state/dovecot/run-tls" "$state/postfix/queue"
   if ((${#state} > 40)); then
     short="$(mktemp -d /tmp/dovrik-ms.XXXXXX)"
     chmod 0755 "$short"
     echo "$short" >"$state/short-dir"
-    mkdir -p "$state/dovecot" "$state/postfix" "$short/dovecot/run" "$short/postfix/queue"
+    mkdir -p "$state/dovecot" "$state/postfix" "$short/dovecot/run" "$short/dovecot/run-tls" \
+      "$short/postfix/queue"
     ln -s "$short/dovecot/run" "$state/dovecot/run"
+    ln -s "$short/dovecot/run-tls" "$state/dovecot/run-tls"
     ln -s "$short/postfix/queue" "$state/postfix/queue"
   fi
+  make_certificates "$state"
   configure_dovecot "$state" "$pop3_port" "$short"
-  configure_postfix "$state" "$smtp_port" "$short"
-  write_env "$state" "$pop3_port" "$smtp_port"
+  configure_dovecot_tls "$state" "$pop3s_port" "$stls_port" "$auth_port" "$short"
+  configure_postfix "$state" "$smtp_port" "$short" "$smtps_port" "$submission_port" "$auth_port"
+  write_env "$state" "$pop3_port" "$smtp_port" "$pop3s_port" "$stls_port" "$smtps_port" \
+    "$submission_port"
 
   /usr/sbin/dovecot -c "$state/dovecot/dovecot.conf" </dev/null >>"$state/dovecot/start.log" 2>&1 ||
     die "dovecot did not start; see $state/dovecot/dovecot.log"
@@ -270,6 +382,16 @@ start() {
   echo "$dpid" >"$state/dovecot.pid"
   wait_for_port "$pop3_port" "$start_bound_s" "$dpid" ||
     die "dovecot does not accept on 127.0.0.1:$pop3_port; see $state/dovecot/dovecot.log"
+
+  /usr/sbin/dovecot -c "$state/dovecot/dovecot-tls.conf" </dev/null >>"$state/dovecot/start.log" 2>&1 ||
+    die "the encrypted dovecot did not start; see $state/dovecot/dovecot-tls.log"
+  base="$(/usr/bin/doveconf -c "$state/dovecot/dovecot-tls.conf" -h base_dir)"
+  dpid="$(read_pid "$base/master.pid")"
+  echo "$dpid" >"$state/dovecot-tls.pid"
+  for p in "$pop3s_port" "$stls_port" "$auth_port"; do
+    wait_for_port "$p" "$start_bound_s" "$dpid" ||
+      die "the encrypted dovecot does not accept on 127.0.0.1:$p; see $state/dovecot/dovecot-tls.log"
+  done
 
   # `postfix start` creates the private queue folders with the owners Postfix wants.
   MAIL_CONFIG="$state/postfix/etc" /usr/sbin/postfix -c "$state/postfix/etc" start \
@@ -284,8 +406,10 @@ start() {
     sleep 0.05
   done
   echo "$ppid" >"$state/postfix.pid"
-  wait_for_port "$smtp_port" "$start_bound_s" "$ppid" ||
-    die "postfix does not accept on 127.0.0.1:$smtp_port; see $state/postfix/maillog"
+  for p in "$smtp_port" "$smtps_port" "$submission_port"; do
+    wait_for_port "$p" "$start_bound_s" "$ppid" ||
+      die "postfix does not accept on 127.0.0.1:$p; see $state/postfix/maillog"
+  done
   cat "$state/servers.env"
 }
 
@@ -296,6 +420,15 @@ dovecot_pid() {
   pid="$(read_pid "$state/dovecot.pid")"
   pid_alive "$pid" || return 0
   tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "-c $state/dovecot/dovecot.conf" &&
+    echo "$pid"
+  return 0
+}
+
+dovecot_tls_pid() {
+  local state=$1 pid
+  pid="$(read_pid "$state/dovecot-tls.pid")"
+  pid_alive "$pid" || return 0
+  tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "-c $state/dovecot/dovecot-tls.conf" &&
     echo "$pid"
   return 0
 }
@@ -313,7 +446,7 @@ postfix_pid() {
 status() {
   local state=$1
   [[ -f "$state/servers.env" ]] || return 1
-  [[ -n "$(dovecot_pid "$state")" && -n "$(postfix_pid "$state")" ]]
+  [[ -n "$(dovecot_pid "$state")" && -n "$(dovecot_tls_pid "$state")" && -n "$(postfix_pid "$state")" ]]
 }
 
 # Sends TERM to one master we started, then waits (bounded) for it and its children to go;
@@ -345,12 +478,13 @@ stop() {
   local state=$1
   stop_master "$(postfix_pid "$state")" postfix
   stop_master "$(dovecot_pid "$state")" dovecot
-  rm -f "$state/postfix.pid" "$state/dovecot.pid"
+  stop_master "$(dovecot_tls_pid "$state")" "encrypted dovecot"
+  rm -f "$state/postfix.pid" "$state/dovecot.pid" "$state/dovecot-tls.pid"
   if [[ -f "$state/short-dir" ]]; then
     local short
     short="$(cat "$state/short-dir")"
     [[ "$short" == /tmp/dovrik-ms.* && -d "$short" ]] && rm -rf "$short"
-    rm -f "$state/short-dir" "$state/dovecot/run" "$state/postfix/queue"
+    rm -f "$state/short-dir" "$state/dovecot/run" "$state/dovecot/run-tls" "$state/postfix/queue"
   fi
 }
 
