@@ -110,8 +110,8 @@ class EngineTest : public ::testing::Test {
       platform::WaitMessages(10);
     }
   }
-  bool AwaitDone(std::size_t n = 1) {
-    return PumpUntil([&] { return done_.size() >= n; });
+  bool AwaitDone(std::size_t n = 1, std::chrono::milliseconds bound = std::chrono::seconds(5)) {
+    return PumpUntil([&] { return done_.size() >= n; }, bound);
   }
   // Moves the fake clock on once the session is surely inside the wait that should time out: the
   // caller has seen the server reach the point after which that wait begins, and a session reads
