@@ -65,8 +65,7 @@ bool tCheckThread::Pop3StartTls() {
 }
 
 bool tCheckThread::UpgradeToTls(const std::string& aCommand, const std::string& aCode) {
-  const bool agreed = FSend ? SmtpCommand(aCommand, aCode, kQrTlsNotOffered)
-                            : SendCommand(aCommand, aCode, kQrTlsNotOffered);
+  const bool agreed = SendCommand(aCommand, aCode, kQrTlsNotOffered);
   if (!agreed && FReply.compare(0, aCode.size(), aCode) == 0 && ErrorCode() == kQrTlsNotOffered) {
     SetError(kQrTlsFailed, "No encrypted connection to " + FAddr +
                                ": the server closed the connection after agreeing to encrypt" +
@@ -200,7 +199,7 @@ bool tCheckThread::SmtpHello() {
   // argument in clear) would go out before the encryption.
   const std::string hello = "EHLO " + LocalAddressLiteral();
   if (FSecurity == SecurityMode::kStartTls) {
-    if (!SmtpCommand(hello, "250", kQrHeloRefused)) return false;
+    if (!SendCommand(hello, "250", kQrHeloRefused)) return false;
     if (!SmtpOffers(FReply, "STARTTLS")) {
       SetError(kQrTlsNotOffered,
                "The server " + FAddr + " does not offer encryption (STARTTLS)" + kNothingSent);
@@ -208,39 +207,7 @@ bool tCheckThread::SmtpHello() {
     }
     if (!UpgradeToTls("STARTTLS", "220")) return false;
   }
-  return SmtpCommand(hello, "250", kQrHeloRefused) && SmtpLogin(FReply);
-}
-
-bool tCheckThread::WaitSmtpReply(const std::string& aCode) {
-  const bool first = WaitReply(aCode);
-  std::size_t lastLength = static_cast<std::size_t>(-1);
-  double reference = 0;
-  while (!SmtpReplyComplete(FReply) && FState == wsConnected && !Terminated() &&
-         ErrorCode() == kQrOk) {
-    if (FReply.size() != lastLength) {
-      lastLength = FReply.size();
-      reference = platform::NowSeconds();
-    }
-    if (TimedOut(reference)) {
-      SetError(kQrTimeout, kQrTimeoutText);
-      break;
-    }
-    WaitAndPump();
-  }
-  return first && SmtpReplyComplete(FReply) && FState == wsConnected && ErrorCode() == kQrOk;
-}
-
-bool tCheckThread::SmtpCommand(const std::string& aCommand, const std::string& aCode, int anError) {
-  {
-    std::string line;
-    WipeOnExit wipe{line};  // it may carry the password
-    line.reserve(aCommand.size() + 2);
-    line.append(aCommand).append("\r\n");
-    FSocket->SendStr(line);
-  }
-  const bool ok = WaitSmtpReply(aCode);
-  if (!ok) SetError(anError, FReply);
-  return ok;
+  return SendCommand(hello, "250", kQrHeloRefused) && SmtpLogin(FReply);
 }
 
 bool tCheckThread::SmtpLogin(const std::string& aCapabilities) {
@@ -264,13 +231,13 @@ bool tCheckThread::SmtpLogin(const std::string& aCapabilities) {
     token.append(1, '\0').append(user).append(1, '\0').append(FPass);
     std::string command = "AUTH PLAIN " + Base64(token);
     WipeOnExit wipeCommand{command};
-    return SmtpCommand(command, "235", kQrAuthRefused);
+    return SendCommand(command, "235", kQrAuthRefused);
   }
   std::string secret = Base64(FPass);
   WipeOnExit wipeSecret{secret};
-  return SmtpCommand("AUTH LOGIN", "334", kQrAuthRefused) &&
-         SmtpCommand(Base64(user), "334", kQrAuthRefused) &&
-         SmtpCommand(secret, "235", kQrAuthRefused);
+  return SendCommand("AUTH LOGIN", "334", kQrAuthRefused) &&
+         SendCommand(Base64(user), "334", kQrAuthRefused) &&
+         SendCommand(secret, "235", kQrAuthRefused);
 }
 
 }  // namespace dovrik

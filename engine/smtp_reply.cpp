@@ -43,10 +43,6 @@ std::vector<std::string> Words(std::string_view line) {
 
 }  // namespace
 
-bool SmtpReplyComplete(std::string_view aReply) {
-  return AnyLine(aReply, [](std::string_view line) { return line.size() < 4 || line[3] != '-'; });
-}
-
 bool SmtpOffers(std::string_view aReply, std::string_view anExtension) {
   const std::string wanted = Upper(anExtension);
   return AnyLine(aReply, [&](std::string_view line) {

@@ -166,6 +166,8 @@ class TCustomWSocket : public TComponent {
   bool Paused() const { return FPaused; }
   // The message of the last exception that ended a read loop (the loop doesn't let it out).
   const std::string& LastReadLoopError() const { return FReadLoopError; }
+  // The message of the last report that fired OnError in place of raising, for the handler.
+  const std::string& LastErrorMessage() const { return FErrorMessage; }
 
   // ---- TLS: a layer over the same handle and notifications ----
   // Once TLS is on, Send encrypts, and OnDataAvailable, RcvdCount and Receive deal in the
@@ -253,6 +255,7 @@ class TCustomWSocket : public TComponent {
   sockaddr_in FSockAddr{};
   std::uint16_t FHandleSerial = 0;  // tags self-posted notifications of the current handle
   std::string FReadLoopError;
+  std::string FErrorMessage;
   std::unique_ptr<unsigned char[]> FSendStaging;  // gathers blocks for one send call
   std::optional<TTlsParams> FTlsAtConnect;
   std::unique_ptr<TlsSession> FTls;  // kept after a close, so the outcome stays readable

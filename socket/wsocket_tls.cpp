@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/async_select.h"
+#include "platform/socket_errors.h"
 #include "socket/wsocket.h"
 #include "socket/wsocket_internal.h"
 
@@ -83,7 +84,7 @@ bool TCustomWSocket::PullTls() {
   if (n > 0) {
     FReadCount = static_cast<int>(static_cast<unsigned>(FReadCount) + static_cast<unsigned>(n));
     FTls->Feed(FTlsIn.get(), static_cast<std::size_t>(n));
-  } else if (n < 0 && platform::LastSocketError() != kWsaWouldBlock) {
+  } else if (n < 0 && platform::LastSocketError() != platform::kWsaEWouldBlock) {
     FLastError = platform::LastSocketError();
   }
   if (FTlsPlainPos == FTlsPlain.size()) {
@@ -189,8 +190,8 @@ bool TCustomWSocket::EncryptForSend(const void* Data, int Len) {
 int TCustomWSocket::ReceiveTls(void* Buffer, int BufferSize) {
   const std::size_t waiting = TlsPlainWaiting();
   if (waiting == 0 || BufferSize <= 0) {
-    FLastError = kWsaWouldBlock;
-    platform::SetLastSocketError(kWsaWouldBlock);
+    FLastError = platform::kWsaEWouldBlock;
+    platform::SetLastSocketError(platform::kWsaEWouldBlock);
     return -1;
   }
   const std::size_t n = std::min(waiting, static_cast<std::size_t>(BufferSize));
