@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures Dovrik's mail engine against curl on the same private Dovecot and Postfix, in one run:
 #   bench/interop/run.sh [BUILD_DIR] [RUNS]        (defaults: build/default, 11)
-# DOVRIK_BENCH_CASES="check retr send" picks the groups to run (default: all three).
+# DOVRIK_BENCH_CASES="check retr send tls" picks the groups to run (default: all four; tls is
+# check over POP3S, RETR of 20 MB over POP3S with peak memory, and a send over STARTTLS with login).
 # Prints a table of medians (milliseconds; peak resident memory in MiB) and the ratio to curl.
 # Needs root (the servers run under their own accounts and the Maildir is filled directly).
 set -euo pipefail
@@ -124,7 +125,32 @@ curl_get() { "${wrap[@]}" curl -sS --fail -u "$DOVRIK_MAIL_USER:$pass" -o "$work
 dovrik_send() { probe_smtp send bench@example.test "$DOVRIK_MAIL_ADDRESS" "$work/send10k"; }
 curl_send() { curl -sS --fail "$smtp_url" --mail-from bench@example.test --mail-rcpt "$DOVRIK_MAIL_ADDRESS" -T "$work/send10k"; }
 
-cases=" ${DOVRIK_BENCH_CASES:-check retr send} "
+# The same over TLS: POP3S, and submission with STARTTLS and a login; both trust the test authority.
+pop3s_url="pop3s://127.0.0.1:$DOVRIK_POP3S_PORT"
+probe_pop3s() {
+  "${wrap[@]}" "$probe" --server 127.0.0.1 --port "$DOVRIK_POP3S_PORT" --user "$DOVRIK_MAIL_USER" \
+    --timeout 60 --in-security tls --ca-file "$DOVRIK_TLS_CA" "$@" <<<"$pass"
+}
+dovrik_check_tls() { probe_pop3s check; }
+curl_check_tls() { curl_pop3 --cacert "$DOVRIK_TLS_CA" "$pop3s_url/" -X STAT -I; }
+dovrik_get_tls() { probe_pop3s --out "$work/retr-dovrik" get 1; }
+dovrik_get_plain() { dovrik_get; }
+curl_get_tls() {
+  "${wrap[@]}" curl -sS --fail --cacert "$DOVRIK_TLS_CA" -u "$DOVRIK_MAIL_USER:$pass" \
+    -o "$work/retr-curl" "$pop3s_url/1"
+}
+dovrik_send_tls() {
+  "$probe" --server 127.0.0.1 --port "$DOVRIK_SUBMISSION_PORT" --user "$DOVRIK_MAIL_USER" \
+    --timeout 60 --out-security starttls --ca-file "$DOVRIK_TLS_CA" \
+    send bench@example.test "$DOVRIK_MAIL_ADDRESS" "$work/send10k" <<<"$pass"
+}
+curl_send_tls() {
+  curl -sS --fail --ssl-reqd --cacert "$DOVRIK_TLS_CA" -u "$DOVRIK_MAIL_USER:$pass" \
+    "smtp://127.0.0.1:$DOVRIK_SUBMISSION_PORT" --mail-from bench@example.test \
+    --mail-rcpt "$DOVRIK_MAIL_ADDRESS" -T "$work/send10k"
+}
+
+cases=" ${DOVRIK_BENCH_CASES:-check retr send tls} "
 for count in 10 1000; do
   [[ "$cases" == *" check "* ]] || break
   fill "$count" 2000
@@ -159,6 +185,25 @@ perl -e 'print "From: bench\@example.test\r\nTo: tester\@dovrik.test\r\nSubject:
          print(("s" x 78) . "\r\n") for 1 .. 128;' >"$work/send10k"
 read -r d c <<<"$(pair_ms dovrik_send curl_send)"
 row "send 10 KB (ms)" "$d" "$c" ms "<= 1.00 (curl smtp:// -T)"
+}
+
+[[ "$cases" == *" tls "* ]] && {
+fill 10 2000
+read -r d c <<<"$(pair_ms dovrik_check_tls curl_check_tls)"
+row "check 10 msgs over POP3S (ms)" "$d" "$c" ms "<= 1.00 (curl pop3s:// -X STAT -I)"
+fill 1 $((20 * 1024 * 1024))
+read -r d c <<<"$(pair_ms dovrik_get_tls curl_get_tls)"
+row "RETR 20 MB over POP3S (ms)" "$d" "$c" ms "<= 1.20"
+read -r dm cm <<<"$(pair_mib dovrik_get_tls curl_get_tls)"
+read -r pm _ <<<"$(pair_mib dovrik_get_plain curl_get)"
+row "RETR 20 MB over POP3S peak (MiB)" "$dm" "$cm" MiB "info: ratio to the message size" 20
+# At most one more copy of the message than the plain path: TLS peak - plain peak <= 1 x size.
+row "  same, minus plain RETR peak (MiB)" "$(awk -v a="$dm" -v b="$pm" 'BEGIN { printf "%.1f", a - b }')" "$pm" MiB "<= 1.00 x message size" 20
+[[ -f "$work/send10k" ]] || perl -e 'print "From: bench\@example.test\r\nTo: tester\@dovrik.test\r\nSubject: ten kilobytes\r\n\r\n";
+         print(("s" x 78) . "\r\n") for 1 .. 128;' >"$work/send10k"
+empty_maildir
+read -r d c <<<"$(pair_ms dovrik_send_tls curl_send_tls)"
+row "send 10 KB, STARTTLS + login (ms)" "$d" "$c" ms "<= 1.00 (curl --ssl-reqd -u)"
 }
 
 printf '%-36s %10s %10s %-4s %6s   %s\n' "case (medians of $runs)" "Dovrik" "curl" "unit" "ratio" "goal"
