@@ -127,6 +127,7 @@ void tCheckThread::Execute() {
     } catch (const ESocketException&) {
       // The exchange is over; a failure to close it is not its result.
     }
+    if (FSecurity != SecurityMode::kNone) ReleaseTlsThreadState();
   }
 
   // Report the end on the main thread and wait for it; a detached session reports nothing.

@@ -182,6 +182,7 @@ class TCustomWSocket : public TComponent {
   // OnTlsDone(0 or kTlsFailedError). Bytes received before the call are not part of the
   // session. Raises ESocketException when not connected or when TLS is already on.
   void StartTls(const TTlsParams& Params);
+  // Stays readable after a close, until the next Connect; so do TlsPeer and TlsFailure.
   TTlsState TlsState() const { return FTlsState; }
   const TTlsPeer& TlsPeer() const { return FTlsPeer; }
   const std::string& TlsFailure() const { return FTlsFailure; }
@@ -206,6 +207,8 @@ class TCustomWSocket : public TComponent {
   void OpenedHandle();  // a new handle became current (drops self-posted stale messages)
   // TLS internals (wsocket_tls.cpp).
   void ResetTls();
+  bool TlsOn() const { return FTlsState != tlsOff; }
+  void EndTls();  // a close ends the session; its outcome stays readable
   void BeginTls(const TTlsParams& Params);
   void BeginTlsAtConnect();
   void HandleTlsRead(Word Error);
@@ -258,7 +261,7 @@ class TCustomWSocket : public TComponent {
   std::string FErrorMessage;
   std::unique_ptr<unsigned char[]> FSendStaging;  // gathers blocks for one send call
   std::optional<TTlsParams> FTlsAtConnect;
-  std::unique_ptr<TlsSession> FTls;  // kept after a close, so the outcome stays readable
+  std::unique_ptr<TlsSession> FTls;  // the running session; gone after a close
   TTlsState FTlsState = tlsOff;
   bool FTlsImplicit = false;  // OnSessionConnected waits for the handshake's end
   TTlsPeer FTlsPeer;
@@ -287,6 +290,10 @@ int ParseNumber(const std::string& Text);
 std::uint32_t ResolveHostAddr(const std::string& Host);
 // Starts the socket library once per process; raises "%s: WSAStartup error #%d" on failure.
 void StartWinsock(const std::string& LibraryName);
+// Frees what OpenSSL keeps for the calling thread (its random generator, its error queue). A
+// thread that used TLS calls it once it uses TLS no more, so nothing of it is left when the thread
+// ends late, after the process has begun to exit.
+void ReleaseTlsThreadState();
 // Live socket components, and whether the library is started. Thread-safe.
 int SocketCount();
 bool WinsockStarted();

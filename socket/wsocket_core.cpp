@@ -365,6 +365,7 @@ void TCustomWSocket::Shutdown(int How) {
 
 void TCustomWSocket::CloseSocket(bool DoShutdown) {
   if (FSocketHandle == INVALID_SOCKET) {
+    EndTls();
     if (FState != wsClosed) {
       ChangeState(wsClosed);
       SetDefaults();
@@ -376,6 +377,7 @@ void TCustomWSocket::CloseSocket(bool DoShutdown) {
     SendCloseNotify();
     Shutdown(2);
   }
+  EndTls();
   for (;;) {
     if (platform::CloseSocket(FSocketHandle) == 0) {
       FSocketHandle = INVALID_SOCKET;

@@ -19,7 +19,7 @@ int AddCount(int count, int n) {
 }  // namespace
 
 int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
-  if (FTls) return ReceiveTls(Buffer, BufferSize);
+  if (TlsOn()) return ReceiveTls(Buffer, BufferSize);
   const int n = platform::Recv(FSocketHandle, Buffer, BufferSize, 0);
   if (n < 0)
     FLastError = platform::LastSocketError();
@@ -42,7 +42,7 @@ int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From,
 }
 
 int TCustomWSocket::RcvdCount() {
-  if (FTls) return static_cast<int>(std::min<std::size_t>(TlsPlainWaiting(), INT_MAX));
+  if (TlsOn()) return static_cast<int>(std::min<std::size_t>(TlsPlainWaiting(), INT_MAX));
   const int n = platform::BytesAvailable(FSocketHandle);
   if (n < 0) {
     SocketError("ioctlSocket");
@@ -52,7 +52,7 @@ int TCustomWSocket::RcvdCount() {
 }
 
 void TCustomWSocket::HandleRead(Word Error) {
-  if (FTls) {
+  if (TlsOn()) {
     HandleTlsRead(Error);
     return;
   }
@@ -147,7 +147,7 @@ void TCustomWSocket::ReadLineChars() {
 }
 
 void TCustomWSocket::ReadLine(int Timeout, std::string& Buffer) {
-  if (FTls) {
+  if (TlsOn()) {
     RaiseError("ReadLine: not available on a TLS connection");
     return;
   }
@@ -168,7 +168,7 @@ void TCustomWSocket::ReadLine(int Timeout, std::string& Buffer) {
 }
 
 void TCustomWSocket::WaitForClose() {
-  if (FTls) {
+  if (TlsOn()) {
     RaiseError("WaitForClose: not available on a TLS connection");
     return;
   }

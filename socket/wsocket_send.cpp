@@ -18,7 +18,7 @@ int TCustomWSocket::Send(const void* Data, int Len) {
   int result = 0;
   if (Len > 0) {
     result = Len;
-    if (!FTls)
+    if (!TlsOn())
       BufferData(Data, Len);
     else if (!EncryptForSend(Data, Len))
       return -1;

@@ -1,5 +1,7 @@
 // TLS over the socket: the handshake driven by the same read and write notifications, encryption
 // into the send chain, decryption into a plain-text buffer that Receive takes from.
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -35,7 +37,7 @@ void TCustomWSocket::StartTls(const TTlsParams& Params) {
     RaiseError("StartTls: Socket not connected");
     return;
   }
-  if (FTls) {
+  if (TlsOn()) {
     RaiseError("StartTls: TLS already started");
     return;
   }
@@ -92,14 +94,15 @@ bool TCustomWSocket::PullTls() {
     FTlsPlainPos = 0;
   }
   const TTlsStep step = FTls->Advance(FTlsPlain);
+  if (step == TTlsStep::tsEstablished && FTlsState == tlsHandshaking) FTlsPeer = FTls->Peer();
+  if (step == TTlsStep::tsFailed) FTlsFailure = FTls->Failure();
   const std::shared_ptr<bool> alive = FAlive;
-  FlushTls();  // the handshake's answers and alerts
-  if (!*alive) return false;
+  FlushTls();  // the handshake's answers and alerts; a failed send closes the socket
+  if (!*alive || !FTls) return false;
   if (step == TTlsStep::tsEstablished) {
     FTlsState = tlsEstablished;
   } else if (step == TTlsStep::tsFailed) {
     FTlsState = tlsFailed;
-    FTlsFailure = FTls->Failure();
   } else if (n == 0 || (n < 0 && FLastError != 0)) {
     FTlsState = tlsFailed;
     FTlsFailure = "the server closed the connection during the handshake";
@@ -109,12 +112,10 @@ bool TCustomWSocket::PullTls() {
 
 void TCustomWSocket::TlsHandshakeEnded() {
   if (FTlsState == tlsEstablished) {
-    FTlsPeer = FTls->Peer();
     if (!FTlsPending.empty()) {
       std::string pending;
       pending.swap(FTlsPending);
-      EncryptForSend(pending.data(), static_cast<int>(pending.size()));
-      TryToSend();
+      if (EncryptForSend(pending.data(), static_cast<int>(pending.size()))) TryToSend();
     }
   }
   // Plain text that came with the end of the handshake waits for the next dispatch, so the
@@ -202,6 +203,14 @@ int TCustomWSocket::ReceiveTls(void* Buffer, int BufferSize) {
     FTlsPlainPos = 0;
   }
   return static_cast<int>(n);
+}
+
+void TCustomWSocket::EndTls() {
+  FTls.reset();
+}
+
+void ReleaseTlsThreadState() {
+  OPENSSL_thread_stop();
 }
 
 void TCustomWSocket::SendCloseNotify() {
