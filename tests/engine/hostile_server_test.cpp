@@ -147,8 +147,14 @@ TEST_F(EngineTest, EndlessMessageStopsAtTheBoundWithBoundedMemory) {
   EXPECT_EQ(server.Received(0), "USER user\r\nLIST\r\nRETR 1\r\n");
   const double grown = static_cast<double>(peak_kb - before_kb) * 1024;
   EXPECT_GT(grown, 0.5 * static_cast<double>(kMaxReplyBytes));  // it did take in that much
-  // What has arrived is copied once at most, when the buffer grows to the bound in one step.
-  EXPECT_LT(grown, 1.5 * static_cast<double>(kMaxReplyBytes));
+  // What has arrived is copied once at most, when the buffer grows to the bound in one step. The
+  // address sanitizer adds its shadow (an eighth) and holds freed buffers in quarantine.
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr double kFactor = 2.0;
+#else
+  constexpr double kFactor = 1.5;
+#endif
+  EXPECT_LT(grown, kFactor * static_cast<double>(kMaxReplyBytes));
   std::printf("peak growth %.2f x the bound\n", grown / static_cast<double>(kMaxReplyBytes));
 }
 
