@@ -174,16 +174,16 @@ void tCheckThread::SocketDataAvailable(TObject*, Word Error) {
     StopForSize(kQrReplyLineTooLong, kQrReplyLineTooLongText);
 }
 
-namespace {
-// Room kept behind a message for the marker of an incomplete one.
-constexpr std::string_view kTruncatedMark = "\r\n<truncated>";
-}  // namespace
-
 void tCheckThread::GrowFor(std::size_t aNeed) {
   const std::size_t want = aNeed + kTruncatedMark.size();
   if (want <= FReply.capacity()) return;
   const std::size_t most = kMaxReplyBytes + kTruncatedMark.size();
-  FReply.reserve(std::min(std::max(want, 2 * FReply.capacity()), most));
+  // Doubling, until a reply is far beyond real mail: then room up to the bound at once. Room not
+  // yet written costs no memory, while every further growth would copy all that arrived and hold
+  // it twice meanwhile.
+  std::size_t next = std::max(want, 2 * FReply.capacity());
+  if (next > kGrowToBound) next = most;
+  FReply.reserve(std::min(next, most));
 }
 
 void tCheckThread::StopForSize(int aCode, const char* aText) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/engine_types.h"
@@ -70,6 +71,10 @@ class tCheckThread : public platform::Thread {
   std::string UserName() const;
   bool ReplyComplete();
   bool ReplyHasMessageEnd();
+  // Room kept behind a message for the marker of an incomplete one.
+  static constexpr std::string_view kTruncatedMark = "\r\n<truncated>";
+  // Past this size the receive buffer grows to the bound in one step.
+  static constexpr std::size_t kGrowToBound = kMaxReplyBytes / 4;
   // Makes room for aNeed bytes ahead of time (never past the bound), keeping room for the
   // "<truncated>" marker so that ending a message never copies it.
   void GrowFor(std::size_t aNeed);

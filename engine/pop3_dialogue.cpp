@@ -84,11 +84,13 @@ bool tCheckThread::CollectMessage() {
   // Every positive reply to RETR runs to the "." line, with or without a size on its status line.
   // The text is set once, when the wait is over: much of a large message may be here already.
   const bool complete = WaitMessageEnd();
-  if (FStoppedForSize) return false;           // the previous message stays
-  if (!complete) FReply += "\r\n<truncated>";  // room for it was kept: no copy
+  if (FStoppedForSize) return false;        // the previous message stays
+  if (!complete) FReply += kTruncatedMark;  // room for it was kept: no copy
   // A status line that overstated the size must not leave the kept text holding room for it;
-  // after an honest one the spare room is small and nothing is copied.
-  if (FReply.capacity() - FReply.size() > FReply.size()) FReply.shrink_to_fit();
+  // after an honest one the spare room is small and nothing is copied. A text past kGrowToBound
+  // is not copied either: its unwritten room costs no memory.
+  if (FReply.capacity() - FReply.size() > FReply.size() && FReply.size() <= kGrowToBound)
+    FReply.shrink_to_fit();
   // Hand the buffer over whole; a large message is never copied.
   auto text = std::make_shared<const std::string>(std::move(FReply));
   FReply.clear();

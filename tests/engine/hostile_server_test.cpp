@@ -114,6 +114,11 @@ TEST_F(EngineTest, OverlongReplyLineClosesTheConnection) {
 }
 
 TEST_F(EngineTest, EndlessMessageStopsAtTheBoundWithBoundedMemory) {
+#if defined(__SANITIZE_THREAD__)
+  // 256 MiB through the race detector takes many minutes; the stop itself is the same one the
+  // overlong line takes, which runs there.
+  GTEST_SKIP() << "too slow under the thread sanitizer";
+#endif
   // A message retrieved before stays when the next one is given up.
   MailBehaviour b;
   b.list_after_user = true;
@@ -140,12 +145,17 @@ TEST_F(EngineTest, EndlessMessageStopsAtTheBoundWithBoundedMemory) {
   // The server's sending fails once the session closed: it stopped reading.
   ASSERT_TRUE(server.WaitClosed(1, std::chrono::seconds(30)));
   EXPECT_EQ(server.Received(0), "USER user\r\nLIST\r\nRETR 1\r\n");
-#if !defined(__SANITIZE_THREAD__)  // its shadow memory grows with the data
   const double grown = static_cast<double>(peak_kb - before_kb) * 1024;
   EXPECT_GT(grown, 0.5 * static_cast<double>(kMaxReplyBytes));  // it did take in that much
-  EXPECT_LT(grown, 2.0 * static_cast<double>(kMaxReplyBytes));
-  std::printf("peak growth %.2f x the bound\n", grown / static_cast<double>(kMaxReplyBytes));
+  // What has arrived is copied once at most, when the buffer grows to the bound in one step. The
+  // address sanitizer adds its shadow (an eighth) and holds freed buffers in quarantine.
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr double kFactor = 2.0;
+#else
+  constexpr double kFactor = 1.5;
 #endif
+  EXPECT_LT(grown, kFactor * static_cast<double>(kMaxReplyBytes));
+  std::printf("peak growth %.2f x the bound\n", grown / static_cast<double>(kMaxReplyBytes));
 }
 
 TEST_F(EngineTest, LineBreaksInValuesAreRefusedBeforeConnecting) {

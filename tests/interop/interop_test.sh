@@ -156,6 +156,52 @@ case_delete_removes_from_maildir() {
   maildir_has 1700000201.keep || fail "the other message is gone too"
 }
 
+# A delete guarded by the last check and the message's id: refused once another client deleted a
+# message before it (the numbers shifted), carried out while the mailbox is as the user saw it.
+case_guarded_delete_follows_the_mailbox() {
+  empty_maildir
+  make_message "$scratch/a" "first" "one"
+  make_message "$scratch/b" "second" "two"
+  make_message "$scratch/c" "third" "three"
+  put_message 1700000301.a "$scratch/a"
+  put_message 1700000302.b "$scratch/b"
+  put_message 1700000303.c "$scratch/c"
+  local out count size n victim="" uidl=""
+  out="$(pop3 check <<<"$DOVRIK_MAIL_PASSWORD")" || fail "check failed: $out"
+  count="$(field count "$out")"
+  size="$(field size "$out")"
+  expect_eq "count" "$count" 3
+  for n in 1 2 3; do
+    out="$(pop3 --out "$scratch/retr$n" get "$n" <<<"$DOVRIK_MAIL_PASSWORD")" || fail "get $n failed"
+    if grep -q '^Subject: second' "$scratch/retr$n"; then
+      victim=$n
+      uidl="$(field uidl "$out")"
+    fi
+  done
+  [[ -n "$victim" && -n "$uidl" ]] || fail "message to delete or its id not found: $out"
+  # Another client deletes a message: the mailbox is no longer the one the user saw.
+  local other
+  other="$(find "$DOVRIK_MAILDIR/new" "$DOVRIK_MAILDIR/cur" -name "1700000301.a.$run_tag.*" -print -quit)"
+  rm -f "$other"
+  out="$(pop3 --guard "$count:$size:$uidl" delete "$victim" <<<"$DOVRIK_MAIL_PASSWORD")" &&
+    fail "delete went ahead: $out"
+  expect_eq "changed mailbox" "$(field code "$out")" -14
+  maildir_has 1700000302.b || fail "the message was deleted all the same"
+  maildir_has 1700000303.c || fail "another message was deleted"
+  # After a new check the same delete goes ahead.
+  out="$(pop3 check <<<"$DOVRIK_MAIL_PASSWORD")" || fail "check failed: $out"
+  count="$(field count "$out")"
+  size="$(field size "$out")"
+  for n in 1 2; do
+    out="$(pop3 --out "$scratch/retr$n" get "$n" <<<"$DOVRIK_MAIL_PASSWORD")" || fail "get $n failed"
+    grep -q '^Subject: second' "$scratch/retr$n" && victim=$n
+  done
+  out="$(pop3 --guard "$count:$size:$uidl" delete "$victim" <<<"$DOVRIK_MAIL_PASSWORD")" ||
+    fail "delete failed: $out"
+  maildir_has 1700000302.b && fail "the message is still there"
+  maildir_has 1700000303.c || fail "another message was deleted"
+}
+
 case_send_then_check_and_get() {
   empty_maildir
   local subject="Sent through the real SMTP server $$"

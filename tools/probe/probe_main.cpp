@@ -1,11 +1,13 @@
 // dovrik-probe: runs one mail action of the engine without a desktop and prints its result.
 //   dovrik-probe [options] check | get N | delete N | send FROM TO FILE
+// Prints one line "code=<n> count=<n> size=<n>" (with " text=<escaped>" on failure, and
+// " uidl=<id>" after a get that found the message's id); get writes the retrieved text to
+// --out FILE or, after the result line, to standard output. --guard COUNT:SIZE:UIDL makes delete
+// verify the mailbox first (an empty field is not verified). The password is read from standard
+// input, one line per request, only when the server asks for it.
 // --in-security / --out-security none|starttls|tls choose the encryption (default: from the port),
 // --ca-file FILE the authorities to trust in place of the system's, --trust FP a certificate
 // fingerprint to accept although no authority vouches for it.
-// Prints one line "code=<n> count=<n> size=<n>" (with " text=<escaped>" on failure); get writes
-// the retrieved text to --out FILE or, after the result line, to standard output. The password
-// is read from standard input, one line per request, only when the server asks for it.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +25,8 @@ namespace {
 
 void Usage() {
   std::cerr << "usage: dovrik-probe [--server HOST] [--port PORT] [--user NAME] [--timeout S]\n"
-               "                    [--repeat N] [--out FILE] [--in-security none|starttls|tls]\n"
+               "                    [--repeat N] [--out FILE] [--guard COUNT:SIZE:UIDL]\n"
+               "                    [--in-security none|starttls|tls]\n"
                "                    [--out-security none|starttls|tls] [--ca-file FILE]\n"
                "                    [--trust FINGERPRINT]... check | get N | delete N |\n"
                "                    send FROM TO FILE\n";
@@ -40,6 +43,8 @@ int main(int argc, char** argv) {
   std::string out_file;
   int timeout = 10;
   int repeat = 1;
+  bool guarded = false;
+  dovrik::tDeleteGuard guard;
   std::string in_security;
   std::string out_security;
   std::string ca_file;
@@ -74,7 +79,20 @@ int main(int argc, char** argv) {
       ca_file = next();
     else if (a == "--trust")
       trusted.push_back(next());
-    else if (a.rfind("--", 0) == 0) {
+    else if (a == "--guard") {
+      const std::string g = next();
+      const std::size_t p1 = g.find(':');
+      const std::size_t p2 = p1 == std::string::npos ? p1 : g.find(':', p1 + 1);
+      if (p2 == std::string::npos) {
+        Usage();
+        return 2;
+      }
+      auto number = [](const std::string& f) { return f.empty() ? -1 : std::atoi(f.c_str()); };
+      guarded = true;
+      guard.ExpectedCount = number(g.substr(0, p1));
+      guard.ExpectedSize = number(g.substr(p1 + 1, p2 - p1 - 1));
+      guard.ExpectedUidl = g.substr(p2 + 1);
+    } else if (a.rfind("--", 0) == 0) {
       Usage();
       return 2;
     } else
@@ -168,7 +186,8 @@ int main(int argc, char** argv) {
         started = engine.GetMessage(std::atoi(args[1].c_str()));
         break;
       case dovrik::acDelete:
-        started = engine.DeleteMessage(std::atoi(args[1].c_str()));
+        started = guarded ? engine.DeleteMessage(std::atoi(args[1].c_str()), guard)
+                          : engine.DeleteMessage(std::atoi(args[1].c_str()));
         break;
       default:
         started = engine.SendMail(args[1], args[2], send_text);
@@ -189,6 +208,8 @@ int main(int argc, char** argv) {
                      " count=" + std::to_string(engine.MessageCount()) +
                      " size=" + std::to_string(engine.MailboxSize());
   if (code != 0) line += " text=" + EscapeLine(engine.ErrorText(action));
+  if (action == dovrik::acGetMessage && code == 0 && !engine.MessageUidl().empty())
+    line += " uidl=" + engine.MessageUidl();
   std::printf("%s\n", line.c_str());
   if (action == dovrik::acGetMessage && code == 0) {
     const auto text = engine.MessageTextShared();
