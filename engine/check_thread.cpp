@@ -81,10 +81,15 @@ void tCheckThread::Execute() {
     FSocket->SetAddr(FAddr);
     FSocket->SetPort(FPort);
     FSocket->SetMultiThreaded(true);
+    ConfigureSecurity();
     if (FSend)
-      FSocket->OnSessionConnected = [this](TObject* s, Word e) { SmtpDialogue(s, e); };
+      FSocket->OnSessionConnected = [this](TObject* s, Word e) {
+        if (SecureConnected(e)) SmtpDialogue(s, e);
+      };
     else
-      FSocket->OnSessionConnected = [this](TObject* s, Word e) { Pop3Dialogue(s, e); };
+      FSocket->OnSessionConnected = [this](TObject* s, Word e) {
+        if (SecureConnected(e)) Pop3Dialogue(s, e);
+      };
     FSocket->OnDataAvailable = [this](TObject* s, Word e) { SocketDataAvailable(s, e); };
     FSocket->OnChangeState = [this](TObject* s, TSocketState o, TSocketState n) {
       SocketChangeState(s, o, n);
@@ -94,8 +99,9 @@ void tCheckThread::Execute() {
     const double reference = platform::NowSeconds();
     WithEngine([&](TQuorrel& e) { e.SetErrorCode(FAction, kQrOk); });
     while (!FDone && !Terminated()) {
-      if (TimedOut(reference) && FSocket->State() != wsConnected) {
-        SetError(kQrTimeout, kQrTimeoutText);
+      if (TimedOut(reference) &&
+          (FSocket->State() != wsConnected || FSocket->TlsState() == tlsHandshaking)) {
+        RecordConnectTimeout();
         break;
       }
       WaitAndPump();

@@ -7,8 +7,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/engine_types.h"
+#include "engine/security.h"
 #include "platform/thread.h"
 #include "socket/wsocket.h"
 
@@ -67,6 +69,31 @@ class tCheckThread : public platform::Thread {
   void ReserveForMessage();
   // Runs f(engine) under the link's lock when the engine still exists; false otherwise.
   bool WithEngine(const std::function<void(TQuorrel&)>& f) const;
+
+  // ---- encryption (secure_session.cpp) ----
+  // Reads the server's security choice from the engine and prepares the socket for it.
+  void ConfigureSecurity();
+  // Runs before the dialogue: with TLS from the first byte, judges the ended handshake. False
+  // (and the session done) when the session must end.
+  bool SecureConnected(Word Error);
+  // The connect phase ran out: "Timeout", or a handshake that never ended.
+  void RecordConnectTimeout();
+  // POP3, after the greeting: STLS and the handshake when chosen.
+  bool Pop3StartTls();
+  // SMTP, after the greeting: HELO as ever, or EHLO, STARTTLS, EHLO and the login.
+  bool SmtpHello();
+  bool UpgradeToTls(const std::string& aCommand, const std::string& aCode);
+  bool WaitTls();
+  bool CheckCertificate();
+  tQrTrust AskTrust(const TTlsPeer& aPeer);
+  bool WaitSmtpReply(const std::string& aCode);
+  bool SmtpCommand(const std::string& aCommand, const std::string& aCode, int anError);
+  bool SmtpLogin(const std::string& aCapabilities);
+  std::string LocalAddressLiteral();
+
+  SecurityMode FSecurity = SecurityMode::kNone;
+  TTlsParams FTlsParams;
+  std::vector<std::string> FTrusted;
 
   std::unique_ptr<TWSocket> FSocket;
   tQrAction FAction;

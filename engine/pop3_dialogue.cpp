@@ -93,6 +93,7 @@ void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
     if (ErrorCode() == kQrOk) SetError(kQrInvalidHello, kQrInvalidHelloText);
     return;
   }
+  if (!Pop3StartTls()) return;
   if (SendCommand("USER " + UserName(), "+OK", kQrUserRefused)) {
     bool ok = SendCommand("LIST", "+OK", kQrLoginFailed);
     if (!ok) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/engine_types.h"
+#include "engine/security.h"
 #include "platform/timer.h"
 #include "socket/component.h"
 
@@ -51,6 +52,24 @@ class TQuorrel : public TComponent {
   tActionEvent OnActionStart;
   tActionEvent OnActionDone;
   tOnGetPassEvent OnGetPass;
+
+  // ---- encryption (quorrel_security.cpp); read by each session when it starts ----
+  SecurityMode InSecurity() const;
+  void SetInSecurity(SecurityMode Value);
+  SecurityMode OutSecurity() const;
+  void SetOutSecurity(SecurityMode Value);
+  // SHA-256 fingerprints ("AB:CD:…", any case, colons optional) of certificates the user trusts
+  // for that server although no trusted authority vouches for them.
+  std::vector<std::string> InTrusted() const;
+  void SetInTrusted(std::vector<std::string> Value);
+  std::vector<std::string> OutTrusted() const;
+  void SetOutTrusted(std::vector<std::string> Value);
+  // PEM file of the authorities to trust in place of the system's store; empty: the system's.
+  std::string CaFile() const;
+  void SetCaFile(const std::string& Value);
+  // Asked when a certificate comes from no trusted authority; unassigned: such a server is
+  // refused (kQrCertUntrusted).
+  tOnTrustCertificateEvent OnTrustCertificate;
 
   // ---- public read-only members ----
   int MessageCount() const;
@@ -113,6 +132,12 @@ class TQuorrel : public TComponent {
   int FTimeOut = 0;
   int FMessageCount = 0;
   int FMailboxSize = 0;
+
+  SecurityMode FInSecurity = SecurityMode::kNone;
+  SecurityMode FOutSecurity = SecurityMode::kNone;
+  std::vector<std::string> FInTrusted;
+  std::vector<std::string> FOutTrusted;
+  std::string FCaFile;
 
   // Guards every field a session reads or writes (and the engine pointer in it).
   std::shared_ptr<tSessionLink> FLink;

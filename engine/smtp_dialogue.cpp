@@ -38,7 +38,7 @@ void tCheckThread::SmtpDialogue(TObject*, Word Error) {
     SetError(kQrInvalidHello, kQrInvalidHelloText);
     return;
   }
-  SendCommand("HELO " + UserName(), "250", kQrHeloRefused) &&
+  SmtpHello() &&
       SendCommand("MAIL FROM:<" + from + ">", "250", kQrSendRefused) &&
       SendCommand("RCPT TO:<" + to + ">", "250", kQrSendRefused) &&
       SendCommand("DATA", "354", kQrSendRefused) && SendCommand(block, "250", kQrSendRefused);

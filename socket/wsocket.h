@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "socket/component.h"
 #include "socket/send_buffer.h"
 #include "socket/socket_exception.h"
+#include "socket/tls_session.h"
 #include "socket/wait_control.h"
 
 namespace dovrik {
@@ -62,6 +64,12 @@ inline constexpr std::uint32_t SocketEventMessage = platform::kUserMessage + 1;
 inline constexpr std::uint32_t LookupDoneMessage = platform::kUserMessage + 2;
 
 inline constexpr int kSocketBufferSize = 1514;
+
+// TLS over the socket: not started, handshake running, established, failed (see TlsFailure).
+enum TTlsState : std::uint8_t { tlsOff = 0, tlsHandshaking = 1, tlsEstablished = 2, tlsFailed = 3 };
+// The error word of OnSessionConnected and OnTlsDone when the handshake failed. Outside the range
+// of the Windows Sockets numbers.
+inline constexpr Word kTlsFailedError = 20000;
 inline constexpr int kSendGatherSize = 65536;
 
 class TCustomWSocket : public TComponent {
@@ -159,6 +167,24 @@ class TCustomWSocket : public TComponent {
   // The message of the last exception that ended a read loop (the loop doesn't let it out).
   const std::string& LastReadLoopError() const { return FReadLoopError; }
 
+  // ---- TLS: a layer over the same handle and notifications ----
+  // Once TLS is on, Send encrypts, and OnDataAvailable, RcvdCount and Receive deal in the
+  // decrypted bytes; ReadLine and WaitForClose are not available. The certificate is never
+  // refused by the handshake itself: the owner reads TlsPeer() when the handshake has ended and
+  // decides before it sends anything.
+  //
+  // Implicit TLS: every later Connect starts the handshake as soon as the connection stands, and
+  // OnSessionConnected fires only when the handshake has ended, with Error 0 or kTlsFailedError.
+  void SetTlsAtConnect(std::optional<TTlsParams> Params) { FTlsAtConnect = std::move(Params); }
+  // TLS on the open connection (after a STARTTLS-like command); the end arrives as
+  // OnTlsDone(0 or kTlsFailedError). Bytes received before the call are not part of the
+  // session. Raises ESocketException when not connected or when TLS is already on.
+  void StartTls(const TTlsParams& Params);
+  TTlsState TlsState() const { return FTlsState; }
+  const TTlsPeer& TlsPeer() const { return FTlsPeer; }
+  const std::string& TlsFailure() const { return FTlsFailure; }
+  TSocketErrorEvent OnTlsDone;
+
  protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
@@ -176,6 +202,19 @@ class TCustomWSocket : public TComponent {
   void SocketError(const std::string& FuncText);
   void StopWaitCtrl();  // when single-threaded and a control is assigned
   void OpenedHandle();  // a new handle became current (drops self-posted stale messages)
+  // TLS internals (wsocket_tls.cpp).
+  void ResetTls();
+  void BeginTls(const TTlsParams& Params);
+  void BeginTlsAtConnect();
+  void HandleTlsRead(Word Error);
+  bool PullTls();
+  void FlushTls();
+  void TlsHandshakeEnded();
+  bool EncryptForSend(const void* Data, int Len);
+  int ReceiveTls(void* Buffer, int BufferSize);
+  std::size_t TlsPlainWaiting() const { return FTlsPlain.size() - FTlsPlainPos; }
+  void SendCloseNotify();
+  void PostSelf(int Events);
 
   // ---- fields ----
   TSocket FSocketHandle = INVALID_SOCKET;
@@ -215,6 +254,16 @@ class TCustomWSocket : public TComponent {
   std::uint16_t FHandleSerial = 0;  // tags self-posted notifications of the current handle
   std::string FReadLoopError;
   std::unique_ptr<unsigned char[]> FSendStaging;  // gathers blocks for one send call
+  std::optional<TTlsParams> FTlsAtConnect;
+  std::unique_ptr<TlsSession> FTls;  // kept after a close, so the outcome stays readable
+  TTlsState FTlsState = tlsOff;
+  bool FTlsImplicit = false;  // OnSessionConnected waits for the handshake's end
+  TTlsPeer FTlsPeer;
+  std::string FTlsFailure;
+  std::string FTlsPlain;  // decrypted, not yet received; from FTlsPlainPos on
+  std::size_t FTlsPlainPos = 0;
+  std::string FTlsPending;         // sent while the handshake ran; encrypted when it ends
+  std::unique_ptr<char[]> FTlsIn;  // one raw chunk from the platform
   // False once the destructor has run: a handler may free the socket, and the code that fired
   // it holds a copy to know it must not touch the object any more.
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);

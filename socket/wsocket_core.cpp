@@ -164,7 +164,10 @@ void TCustomWSocket::HandleSocketEvent(std::uintptr_t wparam, std::intptr_t lpar
   if (events & platform::kFdConnect) {
     ChangeState(wsConnected);
     if (!*alive) return;
-    DoSessionConnected(error);
+    if (error == 0 && FTlsAtConnect && FSocketType == SOCK_STREAM)
+      BeginTlsAtConnect();  // OnSessionConnected waits for the handshake's end
+    else
+      DoSessionConnected(error);
     if (!*alive) return;
     if (error != 0 && FState != wsClosed && FSocketHandle == s) Close();
     if (!current()) return;
@@ -289,6 +292,7 @@ void TCustomWSocket::Connect() {
     RaiseError("Connect: No Protocol Specified");
     return;
   }
+  ResetTls();
   FSocketHandle = platform::Socket(FAddrFamily, FSocketType, FProtoNum);
   if (FSocketHandle == INVALID_SOCKET) {
     SocketError("Connect (socket)");
@@ -369,7 +373,10 @@ void TCustomWSocket::CloseSocket(bool DoShutdown) {
     return;
   }
   if (FState == wsClosed) return;
-  if (DoShutdown) Shutdown(2);
+  if (DoShutdown) {
+    SendCloseNotify();
+    Shutdown(2);
+  }
   for (;;) {
     if (platform::CloseSocket(FSocketHandle) == 0) {
       FSocketHandle = INVALID_SOCKET;

@@ -1,6 +1,9 @@
 // Receiving: Receive, ReceiveFrom, RcvdCount, the read loop, lines and WaitForClose.
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <climits>
+
 #include "platform/async_select.h"
 #include "socket/wsocket.h"
 #include "socket/wsocket_internal.h"
@@ -15,6 +18,7 @@ int AddCount(int count, int n) {
 }  // namespace
 
 int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
+  if (FTls) return ReceiveTls(Buffer, BufferSize);
   const int n = platform::Recv(FSocketHandle, Buffer, BufferSize, 0);
   if (n < 0)
     FLastError = platform::LastSocketError();
@@ -37,6 +41,7 @@ int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From,
 }
 
 int TCustomWSocket::RcvdCount() {
+  if (FTls) return static_cast<int>(std::min<std::size_t>(TlsPlainWaiting(), INT_MAX));
   const int n = platform::BytesAvailable(FSocketHandle);
   if (n < 0) {
     SocketError("ioctlSocket");
@@ -46,6 +51,10 @@ int TCustomWSocket::RcvdCount() {
 }
 
 void TCustomWSocket::HandleRead(Word Error) {
+  if (FTls) {
+    HandleTlsRead(Error);
+    return;
+  }
   const std::shared_ptr<bool> alive = FAlive;
   try {
     for (;;) {
@@ -137,6 +146,10 @@ void TCustomWSocket::ReadLineChars() {
 }
 
 void TCustomWSocket::ReadLine(int Timeout, std::string& Buffer) {
+  if (FTls) {
+    RaiseError("ReadLine: not available on a TLS connection");
+    return;
+  }
   if (!FMultiThreaded && !CheckWaitCtrl()) return;
   StartLine();
   ReadLineChars();
@@ -154,6 +167,10 @@ void TCustomWSocket::ReadLine(int Timeout, std::string& Buffer) {
 }
 
 void TCustomWSocket::WaitForClose() {
+  if (FTls) {
+    RaiseError("WaitForClose: not available on a TLS connection");
+    return;
+  }
   while (FSocketHandle != INVALID_SOCKET && FState != wsClosed) {
     ProcessMessages();
     if (FSocketHandle == INVALID_SOCKET) break;

@@ -17,7 +17,10 @@ int TCustomWSocket::Send(const void* Data, int Len) {
   int result = 0;
   if (Len > 0) {
     result = Len;
-    BufferData(Data, Len);
+    if (!FTls)
+      BufferData(Data, Len);
+    else if (!EncryptForSend(Data, Len))
+      return -1;
   }
   TryToSend();
   if (FAllSent && FSocketHandle != INVALID_SOCKET) {

@@ -3,6 +3,11 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -10,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <stdexcept>
 
@@ -17,9 +23,16 @@ namespace dovrik::tools {
 
 struct MailServer::Connection {
   int fd = -1;
+  SSL* ssl = nullptr;  // once TLS is on (serving thread only)
   std::thread thread;
-  std::string input;     // received, not yet consumed (serving thread only)
-  std::string received;  // everything received (under mutex_)
+  std::string input;                           // received, not yet consumed (serving thread only)
+  std::string received;                        // everything received (under mutex_)
+  std::size_t clear_size = std::string::npos;  // received before TLS started (under mutex_)
+  bool encrypted = false;                      // the handshake completed (under mutex_)
+  bool authenticated = false;                  // SMTP login done (serving thread only)
+  ~Connection() {
+    if (ssl != nullptr) SSL_free(ssl);
+  }
 };
 
 namespace {
@@ -49,6 +62,39 @@ std::string StuffedBody(const std::string& message) {
   return out;
 }
 
+std::string Base64Decode(std::string_view in) {
+  std::string out((in.size() + 3) / 4 * 3 + 1, '\0');
+  if (in.size() % 4 != 0) return {};
+  const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                reinterpret_cast<const unsigned char*>(in.data()),
+                                static_cast<int>(in.size()));
+  if (n < 0) return {};
+  std::size_t len = static_cast<std::size_t>(n);
+  for (std::size_t i = in.size(); i > 0 && in[i - 1] == '='; --i) --len;
+  out.resize(len);
+  return out;
+}
+
+// A server context holding one certificate and key.
+std::shared_ptr<void> ServerContext(const std::string& cert_pem, const std::string& key_pem) {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  if (ctx == nullptr) throw std::runtime_error("mail server: no TLS context");
+  std::shared_ptr<void> owner(ctx, [](void* p) { SSL_CTX_free(static_cast<SSL_CTX*>(p)); });
+  SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+  BIO* cb = BIO_new_mem_buf(cert_pem.data(), static_cast<int>(cert_pem.size()));
+  X509* cert = PEM_read_bio_X509(cb, nullptr, nullptr, nullptr);
+  BIO_free(cb);
+  BIO* kb = BIO_new_mem_buf(key_pem.data(), static_cast<int>(key_pem.size()));
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(kb, nullptr, nullptr, nullptr);
+  BIO_free(kb);
+  const bool ok = cert != nullptr && key != nullptr && SSL_CTX_use_certificate(ctx, cert) == 1 &&
+                  SSL_CTX_use_PrivateKey(ctx, key) == 1;
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  if (!ok) throw std::runtime_error("mail server: unusable certificate or key");
+  return owner;
+}
+
 }  // namespace
 
 std::vector<std::string> SampleMessages() {
@@ -68,6 +114,12 @@ MailServer::MailServer(MailBehaviour behaviour, std::uint16_t port)
   for (std::string& m : behaviour_.messages)
     mailbox_.push_back(std::make_shared<const std::string>(std::move(m)));
   behaviour_.messages.clear();
+  if (behaviour_.tls != MailTls::kNone) {
+    tls_context_ = ServerContext(behaviour_.cert_pem, behaviour_.key_pem);
+    // OpenSSL writes to the socket without MSG_NOSIGNAL: a client that hangs up while a reply
+    // goes out must be a failed write, not the end of the test process.
+    signal(SIGPIPE, SIG_IGN);
+  }
   stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (stop_fd_ < 0 || listen_fd_ < 0) throw std::runtime_error("mail server: no descriptors");
@@ -116,6 +168,18 @@ std::size_t MailServer::Connections() const {
 std::string MailServer::Received(std::size_t i) const {
   std::lock_guard<std::mutex> guard(mutex_);
   return i < connections_.size() ? connections_[i]->received : std::string();
+}
+
+std::string MailServer::ReceivedInClear(std::size_t i) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (i >= connections_.size()) return {};
+  const Connection& c = *connections_[i];
+  return c.received.substr(0, c.clear_size);
+}
+
+bool MailServer::Encrypted(std::size_t i) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return i < connections_.size() && connections_[i]->encrypted;
 }
 
 std::size_t MailServer::MailboxCount() const {
@@ -167,7 +231,70 @@ bool MailServer::Pause(int ms) {
   return poll(&fd, 1, ms) == 0;  // false once the server stops
 }
 
+bool MailServer::WaitFd(Connection& c, short events) {
+  for (;;) {
+    pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {c.fd, events, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    return fds[0].revents == 0;
+  }
+}
+
+bool MailServer::StartTls(Connection& c) {
+  if (behaviour_.tls_stall) {
+    Drain(c);
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    c.clear_size = c.received.size();
+  }
+  // Whatever came in clear after the command is not part of the encrypted session.
+  c.input.clear();
+  c.ssl = SSL_new(static_cast<SSL_CTX*>(tls_context_.get()));
+  if (c.ssl == nullptr || SSL_set_fd(c.ssl, c.fd) != 1) return false;
+  for (;;) {
+    const int r = SSL_accept(c.ssl);
+    if (r == 1) break;
+    const int e = SSL_get_error(c.ssl, r);
+    ERR_clear_error();
+    if (e == SSL_ERROR_WANT_READ) {
+      if (!WaitFd(c, POLLIN)) return false;
+    } else if (e == SSL_ERROR_WANT_WRITE) {
+      if (!WaitFd(c, POLLOUT)) return false;
+    } else {
+      return false;  // the client gave up (a certificate it refused, say)
+    }
+  }
+  std::lock_guard<std::mutex> guard(mutex_);
+  c.encrypted = true;
+  changed_.notify_all();
+  return true;
+}
+
 bool MailServer::ReadMore(Connection& c) {
+  while (c.ssl != nullptr) {
+    char buf[16384];
+    const int n = SSL_read(c.ssl, buf, sizeof buf);
+    if (n > 0) {
+      c.input.append(buf, static_cast<std::size_t>(n));
+      std::lock_guard<std::mutex> guard(mutex_);
+      c.received.append(buf, static_cast<std::size_t>(n));
+      changed_.notify_all();
+      return true;
+    }
+    const int e = SSL_get_error(c.ssl, n);
+    ERR_clear_error();
+    if (e == SSL_ERROR_WANT_READ) {
+      if (!WaitFd(c, POLLIN)) return false;
+    } else if (e == SSL_ERROR_WANT_WRITE) {
+      if (!WaitFd(c, POLLOUT)) return false;
+    } else {
+      return false;
+    }
+  }
   for (;;) {
     pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {c.fd, POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) {
@@ -212,6 +339,17 @@ bool MailServer::SendReply(Connection& c, std::string_view bytes) {
       return false;
     const std::size_t chunk = std::min(step, bytes.size() - done);
     std::size_t sent = 0;
+    while (c.ssl != nullptr && sent < chunk) {
+      const int n = SSL_write(c.ssl, bytes.data() + done + sent, static_cast<int>(chunk - sent));
+      if (n > 0) {
+        sent += static_cast<std::size_t>(n);
+        continue;
+      }
+      const int e = SSL_get_error(c.ssl, n);
+      ERR_clear_error();
+      if (e != SSL_ERROR_WANT_READ && e != SSL_ERROR_WANT_WRITE) return false;
+      if (!WaitFd(c, e == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT)) return false;
+    }
     while (sent < chunk) {
       const ssize_t n = send(c.fd, bytes.data() + done + sent, chunk - sent, MSG_NOSIGNAL);
       if (n > 0) {
@@ -229,12 +367,14 @@ bool MailServer::SendReply(Connection& c, std::string_view bytes) {
 }
 
 void MailServer::Serve(Connection& c) {
-  if (behaviour_.silent)
+  if (behaviour_.silent) {
     Drain(c);
-  else if (behaviour_.protocol == MailProtocol::kPop3)
-    ServePop3(c);
-  else
-    ServeSmtp(c);
+  } else if (behaviour_.tls != MailTls::kImplicit || StartTls(c)) {
+    if (behaviour_.protocol == MailProtocol::kPop3)
+      ServePop3(c);
+    else
+      ServeSmtp(c);
+  }
   if (c.fd >= 0) close(c.fd);
   std::lock_guard<std::mutex> guard(mutex_);
   ++closed_;
@@ -270,6 +410,14 @@ void MailServer::ServePop3(Connection& c) {
                        std::find(deleted.begin(), deleted.end(), n - 1) == deleted.end();
     if (!refused.empty() && word == refused) {
       reply = b.refusal.empty() ? "-ERR refused\r\n" : b.refusal;
+    } else if (word == "STLS" && b.tls == MailTls::kStartTls && b.tls_offered && !c.ssl &&
+               !user_given) {
+      if (!SendReply(c, "+OK Begin TLS negotiation\r\n" + b.tls_extra) || b.tls_drop ||
+          !StartTls(c))
+        return;
+      continue;
+    } else if (word == "STLS") {
+      reply = "-ERR STLS not available\r\n";
     } else if (word == "USER") {
       user_given = true;
       reply = "+OK\r\n";
@@ -369,8 +517,26 @@ void MailServer::ServeSmtp(Connection& c) {
     first = false;
     std::string word = Upper(line.substr(0, line.find_first_of(" :")));
     std::string reply;
+    const bool starttls = b.tls == MailTls::kStartTls && b.tls_offered && !c.ssl;
+    const bool login = !b.auth.empty() && (c.ssl || b.tls == MailTls::kNone);
     if (!refused.empty() && word == refused) {
       reply = refusal;
+    } else if (word == "EHLO" && (starttls || login)) {
+      reply = "250-Dovrik test server\r\n";
+      if (starttls) reply += "250-STARTTLS\r\n";
+      if (login) reply += "250-AUTH " + b.auth + "\r\n";
+      reply += "250 8BITMIME\r\n";
+    } else if (word == "STARTTLS" && starttls) {
+      if (!SendReply(c, "220 Ready to start TLS\r\n" + b.tls_extra) || b.tls_drop || !StartTls(c))
+        return;
+      continue;
+    } else if (word == "STARTTLS") {
+      reply = "454 TLS not available\r\n";
+    } else if (word == "AUTH" && login && !c.authenticated) {
+      if (!ServeAuth(c, line)) return;
+      continue;
+    } else if (word == "MAIL" && b.auth_required && !c.authenticated) {
+      reply = "530 Authentication required\r\n";
     } else if (word == "HELO" || word == "EHLO" || word == "MAIL" || word == "RCPT" ||
                word == "RSET" || word == "NOOP") {
       reply = "250 OK\r\n";
@@ -396,6 +562,37 @@ void MailServer::ServeSmtp(Connection& c) {
     }
     if (!SendReply(c, reply)) return;
   }
+}
+
+}  // namespace dovrik::tools
+
+namespace dovrik::tools {
+
+// AUTH PLAIN (with or without the initial response) and AUTH LOGIN against user and pass.
+bool MailServer::ServeAuth(Connection& c, const std::string& line) {
+  const MailBehaviour& b = behaviour_;
+  std::string rest = line.substr(std::min(line.size(), std::size_t{5}));
+  const std::size_t blank = rest.find(' ');
+  const std::string mechanism = Upper(rest.substr(0, blank));
+  std::string initial = blank == std::string::npos ? std::string() : rest.substr(blank + 1);
+  auto ask = [&](std::string_view prompt, std::string& answer) {
+    return SendReply(c, "334 " + std::string(prompt) + "\r\n") && ReadLine(c, answer);
+  };
+  bool ok = false;
+  if (mechanism == "PLAIN") {
+    if (initial.empty() && !ask("", initial)) return false;
+    ok = Base64Decode(initial) == std::string(1, '\0') + b.user + '\0' + b.pass;
+  } else if (mechanism == "LOGIN") {
+    std::string user;
+    std::string pass;
+    if (!ask("VXNlcm5hbWU6", user) || !ask("UGFzc3dvcmQ6", pass)) return false;
+    ok = Base64Decode(user) == b.user && Base64Decode(pass) == b.pass;
+  } else {
+    return SendReply(c, "504 Unrecognised authentication type\r\n");
+  }
+  c.authenticated = ok;
+  return SendReply(
+      c, ok ? "235 Authentication successful\r\n" : "535 Authentication credentials invalid\r\n");
 }
 
 }  // namespace dovrik::tools

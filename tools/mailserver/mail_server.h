@@ -18,6 +18,8 @@ namespace dovrik::tools {
 
 enum class MailProtocol { kPop3, kSmtp };
 
+enum class MailTls { kNone, kImplicit, kStartTls };
+
 // How a RETR reply is cut short.
 enum class MailCut {
   kNone,
@@ -43,6 +45,20 @@ struct MailBehaviour {
   MailCut cut = MailCut::kNone;       // what happens to a RETR reply
   std::size_t cut_after = 0;          // bytes of the RETR reply sent before the cut
   std::string retr_status;            // RETR's status line in place of "+OK <size> octets"
+
+  // Encryption. With a certificate and key (PEM) the server speaks TLS: from the first byte
+  // (kImplicit), or after STLS / STARTTLS (kStartTls).
+  MailTls tls = MailTls::kNone;
+  std::string cert_pem;
+  std::string key_pem;
+  bool tls_offered = true;  // kStartTls: STLS / STARTTLS accepted and (SMTP) announced
+  bool tls_stall = false;   // where TLS would start, never answer the handshake
+  bool tls_drop = false;    // after accepting STLS / STARTTLS, close the connection
+  std::string tls_extra;    // bytes sent in clear right behind the go-ahead to STLS / STARTTLS
+  // SMTP login: mechanisms announced in EHLO ("PLAIN LOGIN"), only once TLS is on (or always
+  // when tls is kNone); with auth_required, MAIL is refused until a login succeeded.
+  std::string auth;
+  bool auth_required = false;
 };
 
 // Sample mailbox of the demo.
@@ -58,8 +74,13 @@ class MailServer {
 
   std::uint16_t Port() const { return port_; }
   std::size_t Connections() const;
-  // Bytes received on connection i (accept order), or empty.
+  // Bytes received on connection i (accept order), or empty: what the client sent, decrypted
+  // where it was encrypted.
   std::string Received(std::size_t i = 0) const;
+  // Of those, the bytes that came before TLS started (all of them when it never started).
+  std::string ReceivedInClear(std::size_t i = 0) const;
+  // Whether the TLS handshake of connection i completed.
+  bool Encrypted(std::size_t i = 0) const;
   // Messages still in the mailbox (DELE takes effect at QUIT).
   std::size_t MailboxCount() const;
 
@@ -80,6 +101,9 @@ class MailServer {
   bool ReadMore(Connection& c);
   void Drain(Connection& c);
   bool Pause(int ms);
+  bool StartTls(Connection& c);
+  bool WaitFd(Connection& c, short events);
+  bool ServeAuth(Connection& c, const std::string& line);
 
   MailBehaviour behaviour_;
   std::uint16_t port_ = 0;
@@ -92,6 +116,7 @@ class MailServer {
   std::vector<std::unique_ptr<Connection>> connections_;
   std::vector<std::shared_ptr<const std::string>> mailbox_;
   std::map<const std::string*, std::shared_ptr<const std::string>> retr_cache_;  // framed
+  std::shared_ptr<void> tls_context_;  // SSL_CTX, when the server speaks TLS
   std::size_t closed_ = 0;
   std::size_t cuts_ = 0;
 };

@@ -1,5 +1,8 @@
 // dovrik-probe: runs one mail action of the engine without a desktop and prints its result.
 //   dovrik-probe [options] check | get N | delete N | send FROM TO FILE
+// --in-security / --out-security none|starttls|tls choose the encryption (default: from the port),
+// --ca-file FILE the authorities to trust in place of the system's, --trust FP a certificate
+// fingerprint to accept although no authority vouches for it.
 // Prints one line "code=<n> count=<n> size=<n>" (with " text=<escaped>" on failure); get writes
 // the retrieved text to --out FILE or, after the result line, to standard output. The password
 // is read from standard input, one line per request, only when the server asks for it.
@@ -13,13 +16,16 @@
 
 #include "engine/quorrel.h"
 #include "platform/message_queue.h"
+#include "settings/security_settings.h"
 #include "tools/probe/escape_line.h"
 
 namespace {
 
 void Usage() {
   std::cerr << "usage: dovrik-probe [--server HOST] [--port PORT] [--user NAME] [--timeout S]\n"
-               "                    [--repeat N] [--out FILE] check | get N | delete N |\n"
+               "                    [--repeat N] [--out FILE] [--in-security none|starttls|tls]\n"
+               "                    [--out-security none|starttls|tls] [--ca-file FILE]\n"
+               "                    [--trust FINGERPRINT]... check | get N | delete N |\n"
                "                    send FROM TO FILE\n";
 }
 
@@ -34,6 +40,10 @@ int main(int argc, char** argv) {
   std::string out_file;
   int timeout = 10;
   int repeat = 1;
+  std::string in_security;
+  std::string out_security;
+  std::string ca_file;
+  std::vector<std::string> trusted;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -56,6 +66,14 @@ int main(int argc, char** argv) {
       repeat = std::max(1, std::atoi(next().c_str()));
     else if (a == "--out")
       out_file = next();
+    else if (a == "--in-security")
+      in_security = next();
+    else if (a == "--out-security")
+      out_security = next();
+    else if (a == "--ca-file")
+      ca_file = next();
+    else if (a == "--trust")
+      trusted.push_back(next());
     else if (a.rfind("--", 0) == 0) {
       Usage();
       return 2;
@@ -102,6 +120,21 @@ int main(int argc, char** argv) {
     engine.SetOutPort(port);
   }
   engine.SetTimeOut(timeout);
+  // Like the settings: a mode not given follows the port.
+  auto mode = [](const std::string& text, const std::string& port) {
+    if (text.empty()) return dovrik::SecurityForPort(port);
+    const auto m = dovrik::SecurityFromText(text);
+    if (!m) {
+      Usage();
+      std::exit(2);
+    }
+    return *m;
+  };
+  engine.SetInSecurity(mode(in_security, engine.InPort()));
+  engine.SetOutSecurity(mode(out_security, engine.OutPort()));
+  engine.SetCaFile(ca_file);
+  engine.SetInTrusted(trusted);
+  engine.SetOutTrusted(trusted);
 
   // Like the desktop: a password that worked is given again without asking.
   std::string known;
