@@ -21,4 +21,13 @@ bool ApplySettingsToEngine(SettingsValues& values, TQuorrel& engine) {
   return identity_changed;
 }
 
+bool ApplySecurityToEngine(const ServerSecurity& security, TQuorrel& engine) {
+  const bool changed = engine.InSecurity() != security.In;
+  engine.SetInSecurity(security.In);
+  engine.SetOutSecurity(security.Out);
+  engine.SetInTrusted(security.InTrusted);
+  engine.SetOutTrusted(security.OutTrusted);
+  return changed;
+}
+
 }  // namespace dovrik

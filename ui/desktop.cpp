@@ -5,6 +5,7 @@
 #include <QFontDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "settings/ask_yes_no.h"
 
@@ -53,6 +54,22 @@ void QtDesktop::showMessage(QWidget* parent, const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
                   QMessageBox::Ok, parent);
   box.exec();
+}
+
+std::optional<int> QtDesktop::askChoice(QWidget* parent, const QString& question,
+                                        const QStringList& answers) {
+  QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), question,
+                  QMessageBox::NoButton, parent);
+  QList<QAbstractButton*> buttons;
+  for (const QString& answer : answers) buttons << box.addButton(answer, QMessageBox::ActionRole);
+  if (!buttons.isEmpty()) {
+    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.constFirst()));
+    box.setEscapeButton(buttons.constFirst());
+  }
+  box.exec();
+  const qsizetype chosen = buttons.indexOf(box.clickedButton());
+  if (chosen < 0) return std::nullopt;
+  return static_cast<int>(chosen);
 }
 
 }  // namespace dovrik

@@ -43,6 +43,14 @@ class Desktop {
   virtual std::optional<QFont> askFont(QWidget* parent, const QFont& current) = 0;
   // A plain box with an OK button, for errors the user must see.
   virtual void showMessage(QWidget* parent, const QString& text) = 0;
+  // A question with several answers, one button each; the first answer is the safe one, also
+  // given by Escape. Returns the index of the answer chosen, nothing when the box was closed.
+  // The base refuses without asking, so a desktop that does not offer it stays safe.
+  virtual std::optional<int> askChoice(QWidget* parent, const QString& question,
+                                       const QStringList& answers) {
+    (void)parent, (void)question, (void)answers;
+    return std::nullopt;
+  }
 };
 
 class QtDesktop final : public Desktop {
@@ -54,6 +62,8 @@ class QtDesktop final : public Desktop {
   std::optional<QString> askSaveFile(QWidget* parent, SaveFileRequest& request) override;
   std::optional<QFont> askFont(QWidget* parent, const QFont& current) override;
   void showMessage(QWidget* parent, const QString& text) override;
+  std::optional<int> askChoice(QWidget* parent, const QString& question,
+                               const QStringList& answers) override;
 };
 
 }  // namespace dovrik

@@ -1,6 +1,7 @@
 #include "ui/settings_window.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "engine/quorrel.h"
 #include "settings/registry.h"
@@ -15,6 +17,8 @@
 #include "ui/desktop.h"
 #include "ui/display_text.h"
 #include "ui/registry_layout.h"
+#include "ui/security_choice.h"
+#include "ui/trust_question.h"
 
 namespace dovrik {
 namespace {
@@ -184,17 +188,116 @@ void SettingsWindow::buildControls() {
   layout->setContentsMargins(6, 6, 6, 0);
   layout->setSpacing(2);
   layout->addLayout(top);
+  layout->addLayout(buildSecurityChoice());
   layout->addLayout(lower);
   layout->addStretch();
   layout->addWidget(log_view_);
   // The designed size; a larger desktop font grows the window rather than clipping its texts.
   setFixedSize(QSize(366, 347).expandedTo(layout->minimumSize()));
 
-  QWidget* order[] = {incoming_server_, incoming_port_,  outgoing_server_, outgoing_port_,
-                      sender_,          user_name_,      check_every_,     timeout_,
-                      popup_,           auto_get_,       log_enabled_,     prompt_on_exit_,
-                      log_view_,        restore_button_, save_button_,     submit_button_};
+  // The designed order, then the encryption choices, then the buttons.
+  QWidget* order[] = {incoming_server_, incoming_port_, outgoing_server_, outgoing_port_,
+                      sender_,          user_name_,     check_every_,     timeout_,
+                      popup_,           auto_get_,      log_enabled_,     prompt_on_exit_,
+                      log_view_,        in_security_,   out_security_,    restore_button_,
+                      save_button_,     submit_button_};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+QLayout* SettingsWindow::buildSecurityChoice() {
+  auto make_list = [this](const char* name, const QString& caption) {
+    auto* list = new QComboBox(this);
+    list->setObjectName(QString::fromLatin1(name));
+    list->setAccessibleName(caption);
+    for (SecurityMode mode : kSecurityModes) {
+      list->addItem(SecurityCaption(mode), static_cast<int>(mode));
+      list->setItemData(list->count() - 1, SecurityMeaning(mode), Qt::ToolTipRole);
+    }
+    return list;
+  };
+  in_security_ = make_list("InSecurity", QStringLiteral("Incoming security"));
+  out_security_ = make_list("OutSecurity", QStringLiteral("Outgoing security"));
+  security_hint_ = new QLabel(SecurityMeaning(SecurityMode::kNone), this);
+  security_hint_->setObjectName(QStringLiteral("SecurityHint"));
+  security_hint_->setAccessibleName(QStringLiteral("What the security choice means"));
+  connect(in_security_, &QComboBox::activated, this, [this] { securityChosen(true); });
+  connect(out_security_, &QComboBox::activated, this, [this] { securityChosen(false); });
+
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(6);
+  grid->setVerticalSpacing(1);
+  const std::pair<QString, QComboBox*> rows[] = {{in_security_->accessibleName(), in_security_},
+                                                 {out_security_->accessibleName(), out_security_}};
+  int row = 0;
+  for (const auto& [caption, list] : rows) {
+    auto* label = new QLabel(caption, this);
+    label->setBuddy(list);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(list, row++, 1);
+  }
+  grid->addWidget(security_hint_, row, 0, 1, 3);
+  grid->setColumnStretch(2, 1);
+  return grid;
+}
+
+SecurityMode SettingsWindow::incomingSecurity() const {
+  return static_cast<SecurityMode>(in_security_->currentData().toInt());
+}
+
+SecurityMode SettingsWindow::outgoingSecurity() const {
+  return static_cast<SecurityMode>(out_security_->currentData().toInt());
+}
+
+ServerSecurity SettingsWindow::security() const {
+  ServerSecurity security = trusted_;
+  security.In = incomingSecurity();
+  security.Out = outgoingSecurity();
+  return security;
+}
+
+void SettingsWindow::showSecurity(SecurityMode incoming, SecurityMode outgoing) {
+  in_security_->setCurrentIndex(in_security_->findData(static_cast<int>(incoming)));
+  out_security_->setCurrentIndex(out_security_->findData(static_cast<int>(outgoing)));
+  in_shown_ = incoming;
+  out_shown_ = outgoing;
+  security_hint_->setText(SecurityMeaning(incoming));
+}
+
+void SettingsWindow::securityChosen(bool incoming) {
+  const SecurityMode chosen = incoming ? incomingSecurity() : outgoingSecurity();
+  SecurityMode& shown = incoming ? in_shown_ : out_shown_;
+  QLineEdit* port = incoming ? incoming_port_ : outgoing_port_;
+  if (const auto proposed = ProposedPort(BytesFromText(port->text()), shown, chosen, incoming))
+    port->setText(DisplayText(*proposed));
+  shown = chosen;
+  security_hint_->setText(SecurityMeaning(chosen));
+}
+
+void SettingsWindow::trustCertificate(const tQrCertificate& certificate, tQrTrust& answer) {
+  answer = AskTrustCertificate(desktop_, isVisible() ? this : parentWidget(), certificate);
+  if (answer != trAlways) return;
+  std::vector<std::string>& list = certificate.Incoming ? trusted_.InTrusted : trusted_.OutTrusted;
+  if (std::find(list.begin(), list.end(), certificate.Fingerprint) == list.end())
+    list.push_back(certificate.Fingerprint);
+  // Store the user's answer now, beside the choices as they are stored (a choice changed in the
+  // window but not saved stays unsaved).
+  ServerSecurity stored;
+  try {
+    SettingsValues ports;
+    ResetToDefaults(ports);
+    ParseSettingsText(ReadRegString(kProgramKey, kSettingsValue, ""), ports);
+    stored = LoadServerSecurity(ports.incomingPort, ports.outgoingPort);
+  } catch (const ERegistryException&) {
+    stored = LoadServerSecurity("", "");  // the settings text is reported when it is restored
+  }
+  stored.InTrusted = trusted_.InTrusted;
+  stored.OutTrusted = trusted_.OutTrusted;
+  try {
+    SaveServerSecurity(stored);
+  } catch (const ERegistryException& error) {
+    desktop_.showMessage(this, QStringLiteral("The trusted certificate could not be saved: %1")
+                                   .arg(DisplayText(error.what())));
+  }
 }
 
 void SettingsWindow::formCreate() {
@@ -219,6 +322,8 @@ bool SettingsWindow::restoreFromRegistry() {
   }
   const bool found = ParseSettingsText(text, restored);
   setValues(restored);
+  trusted_ = LoadServerSecurity(restored.incomingPort, restored.outgoingPort);
+  showSecurity(trusted_.In, trusted_.Out);
   applySettings();
   return found;
 }
@@ -226,6 +331,7 @@ bool SettingsWindow::restoreFromRegistry() {
 void SettingsWindow::saveToRegistry() {
   try {
     WriteRegString(kProgramKey, kSettingsValue, BuildSettingsText(values()));
+    SaveServerSecurity(security());
   } catch (const ERegistryException& error) {
     desktop_.showMessage(
         this, QStringLiteral("The settings could not be saved: %1").arg(DisplayText(error.what())));
@@ -236,9 +342,11 @@ void SettingsWindow::saveToRegistry() {
 void SettingsWindow::applySettings() {
   SettingsValues applied = values();
   const bool identity_changed = ApplySettingsToEngine(applied, *main_.engine);
+  const bool security_changed = ApplySecurityToEngine(security(), *main_.engine);
   check_every_->setText(DisplayText(applied.checkEvery));
   timeout_->setText(DisplayText(applied.timeout));
-  if (identity_changed && onIncomingIdentityChanged) onIncomingIdentityChanged();
+  if ((identity_changed || security_changed) && onIncomingIdentityChanged)
+    onIncomingIdentityChanged();
 }
 
 bool SettingsWindow::popupOnNewMessage() const {

@@ -16,9 +16,13 @@
 #include <functional>
 #include <string>
 
+#include "engine/security.h"
+#include "settings/security_settings.h"
 #include "ui/settings_text.h"
 
 class QCheckBox;
+class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -48,23 +52,33 @@ class SettingsWindow : public QDialog {
   void formCreate();
 
   // Puts the defaults into every field (the last three switches keep their state), then the
-  // stored "Settings" text over them, and applies. True when a non-empty text was stored. A
-  // stored value the store cannot read as text is reported to the user and counts as none.
+  // stored "Settings" text over them, then each server's stored encryption choice (missing: as
+  // its port implies) and trusted certificates, and applies. True when a non-empty text was stored.
+  // A stored value the store cannot read as text is reported to the user and counts as none.
   bool restoreFromRegistry();
-  // Stores the fields as typed (numbers before any adjustment), then applies. A failing store is
+  // Stores the fields as typed (numbers before any adjustment) and, as values of their own, the
+  // encryption choices and trusted certificates, then applies. A failing store is
   // reported to the user.
   void saveToRegistry();
-  // Copies the fields into the engine and shows the numbers in force in "Check every" and
-  // "Timeout". Calls onIncomingIdentityChanged when the incoming server, port or user changed.
+  // Copies the fields and the encryption choices into the engine and shows the numbers in force
+  // in "Check every" and "Timeout". Calls onIncomingIdentityChanged when the incoming server,
+  // port, user name or encryption changed.
   void applySettings();
 
+  // The engine's OnTrustCertificate: asks the user through the desktop whether to trust a
+  // certificate no authority vouches for. "Always" is stored at once with that server's trusted
+  // certificates (nothing else of the window is stored by it).
+  void trustCertificate(const tQrCertificate& certificate, tQrTrust& answer);
+
   // The live readers.
-  bool popupOnNewMessage() const;  // CB1
-  bool autoGetMessage() const;     // CB2
-  bool logEnabled() const;         // CB3
-  bool promptOnExit() const;       // CB4
-  std::string senderText() const;  // Edit9, as bytes
-  QString timeoutText() const;     // Edit6
+  bool popupOnNewMessage() const;         // CB1
+  bool autoGetMessage() const;            // CB2
+  bool logEnabled() const;                // CB3
+  bool promptOnExit() const;              // CB4
+  std::string senderText() const;         // Edit9, as bytes
+  QString timeoutText() const;            // Edit6
+  SecurityMode incomingSecurity() const;  // InSecurity
+  SecurityMode outgoingSecurity() const;  // OutSecurity
 
   // Set by the program: forget the remembered password, which was given for the old server.
   std::function<void()> onIncomingIdentityChanged;
@@ -77,6 +91,11 @@ class SettingsWindow : public QDialog {
   SettingsValues values() const;
   void setValues(const SettingsValues& values);
   void buildControls();
+  QLayout* buildSecurityChoice();
+  ServerSecurity security() const;
+  void showSecurity(SecurityMode incoming, SecurityMode outgoing);
+  // The user picked an encryption choice: propose its usual port, explain it.
+  void securityChosen(bool incoming);
 
   MainWindowLink main_;
   Desktop& desktop_;
@@ -96,6 +115,14 @@ class SettingsWindow : public QDialog {
   QPushButton* save_button_;     // BSave
   QPushButton* submit_button_;   // BOK
   QPlainTextEdit* log_view_;     // Memo1
+  QComboBox* in_security_;       // InSecurity
+  QComboBox* out_security_;      // OutSecurity
+  QLabel* security_hint_;        // SecurityHint: what the last choice means
+  // The trusted certificates of each server; the choices themselves are the lists'.
+  ServerSecurity trusted_;
+  // What each list showed before the user's last pick, for the port proposal.
+  SecurityMode in_shown_ = SecurityMode::kNone;
+  SecurityMode out_shown_ = SecurityMode::kNone;
 };
 
 }  // namespace dovrik

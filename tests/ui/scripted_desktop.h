@@ -22,11 +22,12 @@ namespace dovrik::testing {
 
 class ScriptedDesktop : public Desktop {
  public:
-  enum class Kind { kModal, kYesNo, kText, kSaveFile, kFont, kMessage };
+  enum class Kind { kModal, kYesNo, kText, kSaveFile, kFont, kMessage, kChoice };
   struct Question {
     Kind kind;
     QString text;    // the dialog's objectName, the question, the prompt, the title or the message
-    QString detail;  // askText: the initial text; askSaveFile: the proposed file
+    QString detail;  // askText: the initial text; askSaveFile: the proposed file; askChoice: the
+                     // answers offered, joined by "|"
   };
 
   ~ScriptedDesktop() override {
@@ -43,6 +44,8 @@ class ScriptedDesktop : public Desktop {
     save_.push_back({std::move(path), filter_index});
   }
   void answerFont(std::optional<QFont> font) { font_.push_back(std::move(font)); }
+  // The index of the answer chosen; nullopt: the box was closed.
+  void answerChoice(std::optional<int> index) { choice_.push_back(index); }
 
   const std::vector<Question>& asked() const { return asked_; }
   QStringList questions() const {
@@ -69,19 +72,24 @@ class ScriptedDesktop : public Desktop {
 
   bool askYesNo(QWidget*, std::string_view question) override {
     asked_.push_back({Kind::kYesNo, DisplayText(question), {}});
-    return Next(yes_no_, false, "Yes/No question");
+    bool yes = false;
+    Next(yes_no_, yes, "Yes/No question");
+    return yes;
   }
 
   std::optional<QString> askText(QWidget*, const QString&, const QString& prompt,
                                  const QString& initial) override {
     asked_.push_back({Kind::kText, prompt, initial});
-    return Next(text_, std::optional<QString>(), "text input");
+    std::optional<QString> text;
+    Next(text_, text, "text input");
+    return text;
   }
 
   std::optional<QString> askSaveFile(QWidget*, SaveFileRequest& request) override {
     asked_.push_back({Kind::kSaveFile, request.title, request.last_file});
     save_requests_.push_back(request);
-    const SaveAnswer answer = Next(save_, SaveAnswer{}, "save-file dialog");
+    SaveAnswer answer;
+    Next(save_, answer, "save-file dialog");
     if (answer.path) {
       request.last_file = *answer.path;
       if (answer.filter_index) request.filter_index = *answer.filter_index;
@@ -91,11 +99,21 @@ class ScriptedDesktop : public Desktop {
 
   std::optional<QFont> askFont(QWidget*, const QFont&) override {
     asked_.push_back({Kind::kFont, QStringLiteral("font"), {}});
-    return Next(font_, std::optional<QFont>(), "font dialog");
+    std::optional<QFont> font;
+    Next(font_, font, "font dialog");
+    return font;
   }
 
   void showMessage(QWidget*, const QString& text) override {
     asked_.push_back({Kind::kMessage, text, {}});
+  }
+
+  std::optional<int> askChoice(QWidget*, const QString& question,
+                               const QStringList& answers) override {
+    asked_.push_back({Kind::kChoice, question, answers.join(QLatin1Char('|'))});
+    std::optional<int> index;
+    Next(choice_, index, "choice");
+    return index;
   }
 
  private:
@@ -104,15 +122,15 @@ class ScriptedDesktop : public Desktop {
     std::optional<int> filter_index;
   };
 
+  // The next prepared answer into out; out stays as it was ("cancel") when none was prepared.
   template <typename T>
-  T Next(std::deque<T>& queue, T cancel, const char* what) {
+  void Next(std::deque<T>& queue, T& out, const char* what) {
     if (queue.empty()) {
       ADD_FAILURE() << what << " not expected";
-      return cancel;
+      return;
     }
-    T answer = std::move(queue.front());
+    out = std::move(queue.front());
     queue.pop_front();
-    return answer;
   }
 
   std::deque<std::function<int(QDialog&)>> modal_;
@@ -120,6 +138,7 @@ class ScriptedDesktop : public Desktop {
   std::deque<std::optional<QString>> text_;
   std::deque<SaveAnswer> save_;
   std::deque<std::optional<QFont>> font_;
+  std::deque<std::optional<int>> choice_;
   std::vector<Question> asked_;
   std::vector<SaveFileRequest> save_requests_;
 };

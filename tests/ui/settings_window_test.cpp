@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -13,11 +15,13 @@
 #include "engine/text_lines.h"
 #include "platform/message_queue.h"
 #include "settings/registry.h"
+#include "settings/security_settings.h"
 #include "tests/settings/isolated_store.h"
 #include "tests/ui/screenshot.h"
 #include "tests/ui/scripted_desktop.h"
 #include "ui/password_prompt.h"
 #include "ui/registry_layout.h"
+#include "ui/security_choice.h"
 
 namespace dovrik {
 namespace {
@@ -59,7 +63,18 @@ class SettingsWindowTest : public testing::IsolatedStore {
   void setAllSwitches(bool on) {
     for (const char* name : {"CB1", "CB2", "CB3", "CB4"}) box(name).setChecked(on);
   }
-  std::string stored() { return ReadRegString(kProgramKey, kSettingsValue, kNone); }
+  std::string stored(const char* value = kSettingsValue) {
+    return ReadRegString(kProgramKey, value, kNone);
+  }
+  QComboBox& list(const char* name) { return *find<QComboBox>(name); }
+  // Picks a security choice as the user does (the list reports the pick as activated).
+  void pick(const char* name, SecurityMode mode) {
+    QComboBox& box = list(name);
+    const int index = box.findData(static_cast<int>(mode));
+    ASSERT_GE(index, 0);
+    box.setCurrentIndex(index);
+    emit box.activated(index);
+  }
   void store(const std::string& text) { WriteRegString(kProgramKey, kSettingsValue, text); }
 
   // The fields and the engine as they are after a restore of nothing.
@@ -291,8 +306,9 @@ TEST_F(SettingsWindowTest, ChangingTheIncomingServerPortOrUserForgetsTheConfirme
   window_->onIncomingIdentityChanged = [&prompt] { prompt.forgetPassword(); };
   window_->restoreFromRegistry();
   const std::pair<const char*, bool> fields[] = {
-      {"Edit1", true},  {"Edit4", true},  {"Edit2", true},  {"Edit7", false},
-      {"Edit8", false}, {"Edit9", false}, {"Edit5", false}, {"Edit6", false},
+      {"Edit1", true},  {"Edit4", true},        {"Edit2", true},  {"InSecurity", true},
+      {"Edit7", false}, {"Edit8", false},       {"Edit9", false}, {"Edit5", false},
+      {"Edit6", false}, {"OutSecurity", false},
   };
   for (const auto& [name, forgets] : fields) {
     desktop_.onModal([](QDialog&) { return QDialog::Accepted; });
@@ -302,7 +318,10 @@ TEST_F(SettingsWindowTest, ChangingTheIncomingServerPortOrUserForgetsTheConfirme
     // Submitting the same values again changes nothing.
     button("BOK").click();
     ASSERT_TRUE(prompt.passConfirmed()) << name;
-    edit(name).setText(edit(name).text() + QStringLiteral("1"));
+    if (QComboBox* choice = window_->findChild<QComboBox*>(QString::fromLatin1(name)))
+      pick(name, static_cast<SecurityMode>((choice->currentData().toInt() + 1) % 3));
+    else
+      edit(name).setText(edit(name).text() + QStringLiteral("1"));
     button("BOK").click();
     EXPECT_EQ(prompt.passConfirmed(), !forgets) << name;
     if (!forgets) prompt.forgetPassword();
@@ -319,7 +338,10 @@ TEST_F(SettingsWindowTest, ChangingTheIncomingServerPortOrUserForgetsTheConfirme
 TEST_F(SettingsWindowTest, CarriesTheNamesCaptionsAndTabOrderOfItsControls) {
   EXPECT_EQ(window_->objectName(), QStringLiteral("Form2"));
   EXPECT_EQ(window_->windowTitle(), QStringLiteral("Dovrik settings"));
-  EXPECT_EQ(window_->size(), QSize(366, 347));
+  // The designed 366 x 347, grown by the rows of the encryption choice.
+  EXPECT_EQ(window_->width(), 366);
+  EXPECT_GE(window_->height(), 347);
+  EXPECT_LE(window_->height(), 347 + 80);
   const std::pair<const char*, QString> edits[] = {
       {"Edit1", "Incoming server"}, {"Edit4", "Incoming port"}, {"Edit7", "Outcoming server"},
       {"Edit8", "Outcoming port"},  {"Edit9", "Your e-mail"},   {"Edit2", "User"},
@@ -350,11 +372,138 @@ TEST_F(SettingsWindowTest, CarriesTheNamesCaptionsAndTabOrderOfItsControls) {
   EXPECT_EQ(button("BOK").toolTip(), QStringLiteral("OK"));
   EXPECT_TRUE(button("BOK").font().bold());
 
-  const char* order[] = {"Edit1", "Edit4", "Edit7", "Edit8", "Edit9", "Edit2", "Edit5",
-                         "Edit6", "CB1",   "CB2",   "CB3",   "CB4",   "Memo1"};
+  const std::pair<const char*, QString> lists[] = {{"InSecurity", "Incoming security"},
+                                                   {"OutSecurity", "Outgoing security"}};
+  for (const auto& [name, caption] : lists) {
+    EXPECT_EQ(list(name).accessibleName(), caption);
+    ASSERT_EQ(list(name).count(), 3);
+    EXPECT_EQ(list(name).itemText(0), QStringLiteral("None"));
+    EXPECT_EQ(list(name).itemText(1), QStringLiteral("STARTTLS"));
+    EXPECT_EQ(list(name).itemText(2), QStringLiteral("TLS from the first byte"));
+  }
+
+  const char* order[] = {"Edit1", "Edit4", "Edit7", "Edit8",      "Edit9",
+                         "Edit2", "Edit5", "Edit6", "CB1",        "CB2",
+                         "CB3",   "CB4",   "Memo1", "InSecurity", "OutSecurity"};
+  // The next control Tab reaches (labels and other widgets without tab focus are skipped).
+  auto next_tab_stop = [](QWidget* widget) {
+    do widget = widget->nextInFocusChain();
+    while (!(widget->focusPolicy() & Qt::TabFocus));
+    return widget;
+  };
   for (std::size_t i = 1; i < std::size(order); ++i)
-    EXPECT_EQ(find<QWidget>(order[i - 1])->nextInFocusChain(), find<QWidget>(order[i]))
-        << order[i - 1];
+    EXPECT_EQ(next_tab_stop(find<QWidget>(order[i - 1])), find<QWidget>(order[i])) << order[i - 1];
+}
+
+TEST_F(SettingsWindowTest, EachServersEncryptionIsRestoredFromItsOwnValueOrItsPort) {
+  struct Case {
+    const char* in_port;
+    const char* out_port;
+    std::optional<std::string> in_value, out_value;
+    SecurityMode in, out;
+  };
+  const Case cases[] = {
+      {"pop3", "smtp", {}, {}, SecurityMode::kNone, SecurityMode::kNone},
+      {"995", "465", {}, {}, SecurityMode::kTls, SecurityMode::kTls},
+      {"110", "25", "starttls", "tls", SecurityMode::kStartTls, SecurityMode::kTls},
+      {"pop3s", "587", "maybe", "STARTTLS", SecurityMode::kTls, SecurityMode::kStartTls},
+  };
+  for (const Case& c : cases) {
+    SettingsValues v;
+    ResetToDefaults(v);
+    v.incomingPort = c.in_port;
+    v.outgoingPort = c.out_port;
+    store(BuildSettingsText(v));
+    WriteRegString(kProgramKey, "InSecurity", c.in_value.value_or(""));
+    WriteRegString(kProgramKey, "OutSecurity", c.out_value.value_or(""));
+    window_->restoreFromRegistry();
+    const std::string what = std::string(c.in_port) + "/" + c.out_port;
+    EXPECT_EQ(window_->incomingSecurity(), c.in) << what;
+    EXPECT_EQ(window_->outgoingSecurity(), c.out) << what;
+    EXPECT_EQ(engine_->InSecurity(), c.in) << what;
+    EXPECT_EQ(engine_->OutSecurity(), c.out) << what;
+  }
+}
+
+TEST_F(SettingsWindowTest, SaveStoresTheEncryptionBesideAnUnchangedSettingsText) {
+  window_->restoreFromRegistry();
+  pick("InSecurity", SecurityMode::kStartTls);
+  pick("OutSecurity", SecurityMode::kTls);
+  button("BOK").click();
+  EXPECT_EQ(engine_->InSecurity(), SecurityMode::kStartTls);
+  EXPECT_EQ(engine_->OutSecurity(), SecurityMode::kTls);
+  EXPECT_EQ(stored("InSecurity"), kNone);  // Submit stores nothing
+  button("BSave").click();
+  EXPECT_EQ(stored("InSecurity"), "starttls");
+  EXPECT_EQ(stored("OutSecurity"), "tls");
+  EXPECT_EQ(stored(),
+            "127.0.0.1\r\npop3\r\nUser\r\nNoMorePass\r\n120\r\n20\r\n1\r\n127.0.0.1\r\n"
+            "465\r\n1\r\n1\r\n1\r\n"s +
+                kDefaultSender);
+}
+
+TEST_F(SettingsWindowTest, PickingAnEncryptionProposesItsUsualPortUnlessOneWasTyped) {
+  struct Case {
+    const char* list;
+    const char* port_edit;
+    QString port_before;
+    SecurityMode chosen;
+    QString port_after;
+  };
+  const Case cases[] = {
+      {"InSecurity", "Edit4", "pop3", SecurityMode::kTls, "995"},
+      {"InSecurity", "Edit4", "", SecurityMode::kTls, "995"},
+      {"InSecurity", "Edit4", "1995", SecurityMode::kTls, "1995"},
+      {"OutSecurity", "Edit8", "smtp", SecurityMode::kStartTls, "587"},
+      {"OutSecurity", "Edit8", "2525", SecurityMode::kTls, "2525"},
+  };
+  for (const Case& c : cases) {
+    window_->restoreFromRegistry();
+    edit(c.port_edit).setText(c.port_before);
+    pick(c.list, c.chosen);
+    EXPECT_EQ(edit(c.port_edit).text(), c.port_after)
+        << c.list << " " << c.port_before.toStdString();
+    EXPECT_EQ(find<QLabel>("SecurityHint")->text(), SecurityMeaning(c.chosen));
+  }
+  // Back and forth: each step follows the port the previous one proposed.
+  window_->restoreFromRegistry();
+  pick("OutSecurity", SecurityMode::kTls);
+  pick("OutSecurity", SecurityMode::kStartTls);
+  pick("OutSecurity", SecurityMode::kNone);
+  EXPECT_EQ(edit("Edit8").text(), QStringLiteral("25"));
+}
+
+TEST_F(SettingsWindowTest, ACertificateTrustedAlwaysIsStoredAtOnceAndReachesTheEngine) {
+  window_->restoreFromRegistry();
+  tQrCertificate certificate;
+  certificate.Incoming = true;
+  certificate.Server = "127.0.0.1";
+  certificate.Subject = "CN=localhost";
+  certificate.Fingerprint = "12:34:AB";
+  certificate.Reason = "self-signed certificate";
+
+  desktop_.answerChoice(1);  // this time only
+  tQrTrust answer = trNo;
+  window_->trustCertificate(certificate, answer);
+  EXPECT_EQ(answer, trOnce);
+  EXPECT_EQ(stored("InTrusted"), kNone);
+
+  pick("InSecurity", SecurityMode::kTls);  // chosen, not saved
+  desktop_.answerChoice(2);
+  window_->trustCertificate(certificate, answer);
+  EXPECT_EQ(answer, trAlways);
+  EXPECT_EQ(stored("InTrusted"), "12:34:AB");
+  EXPECT_EQ(stored("OutTrusted"), "");
+  EXPECT_EQ(stored("InSecurity"), "none");  // the unsaved choice stays unsaved
+  ASSERT_EQ(desktop_.asked().size(), 2u);
+  EXPECT_TRUE(desktop_.asked()[1].text.contains(QStringLiteral("12:34:AB")));
+  EXPECT_TRUE(desktop_.asked()[1].text.contains(QStringLiteral("CN=localhost")));
+
+  button("BOK").click();
+  EXPECT_EQ(engine_->InTrusted(), std::vector<std::string>{"12:34:AB"});
+  window_->restoreFromRegistry();
+  button("BOK").click();
+  EXPECT_EQ(engine_->InTrusted(), std::vector<std::string>{"12:34:AB"});
 }
 
 TEST_F(SettingsWindowTest, EveryControlFitsTheFixedWindowUnclipped) {
