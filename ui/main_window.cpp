@@ -78,9 +78,9 @@ MainWindow::MainWindow(Desktop& desktop, QWidget* parent, std::unique_ptr<TrayAd
 
   // Creation proper. The lists live in the presenter; the log starts with the credits text.
   setProperty("dovrikInstanceMarker", kInstanceMarker);
-  tray_->SetIcon(app_icon_);
-  tray_->SetHint(kNotCheckedHint);
+  tray_->SetHint(kNotCheckedHint);  // as designed: set before the icon puts it into the tray
   tray_->SetPopupMenu(tray_menu_);
+  tray_->SetIcon(app_icon_);
   presenter_ = std::make_unique<MailboxPresenter>(*engine_, static_cast<MailboxView&>(*this),
                                                   CreditsText(DOVRIK_VERSION, date_.LCDate()));
   setOptions({});

@@ -13,6 +13,8 @@
 namespace dovrik {
 namespace {
 
+constexpr std::int64_t kFarAway = 1 << 30;
+
 int DigitCount(int index) {
   int digits = 1;
   while (index >= 10) {
@@ -120,7 +122,7 @@ int MessageTabBar::lastVisible() const {
 QRect MessageTabBar::tabRect(int index) const {
   if (index < 0 || index >= count_) return {};
   const std::int64_t x = tabLeft(index) - tabLeft(first_);
-  if (x < -width() || x > width()) return {};  // far out of view: no sensible widget coordinates
+  if (x < -kFarAway || x > kFarAway) return {};  // beyond what widget coordinates can hold
   return QRect(static_cast<int>(x), 0, tabWidth(index), tab_height_);
 }
 

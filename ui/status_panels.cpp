@@ -7,6 +7,10 @@ namespace dovrik {
 
 StatusPanels::StatusPanels(std::vector<int> widths, QWidget* parent)
     : QWidget(parent), widths_(std::move(widths)) {
+  // The widths were chosen for an 8-point font; a larger desktop font would cut the summary.
+  QFont small = font();
+  if (small.pointSizeF() > 8) small.setPointSizeF(8);
+  setFont(small);
   for (std::size_t i = 0; i < widths_.size(); ++i) {
     auto* label = new QLabel(this);
     label->setObjectName(QStringLiteral("SB1Panel%1").arg(i));
