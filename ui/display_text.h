@@ -1,4 +1,5 @@
-// Server bytes as text for the screen, and back.
+// 8-bit text (settings, server replies, mail) turned into text for widgets and back. Pure; any
+// thread.
 #pragma once
 
 #include <QString>
@@ -7,9 +8,11 @@
 
 namespace dovrik {
 
-// UTF-8 where the bytes are valid UTF-8, else Latin-1 (every byte a character); NUL bytes kept.
+// The bytes as UTF-8 when the whole text is valid UTF-8, else as Latin-1 (every byte one
+// character, so nothing is lost or replaced). NUL bytes are kept as U+0000.
 QString DisplayText(std::string_view bytes);
-// UTF-8 bytes of a text typed or shown.
+
+// The text as UTF-8 bytes, NULs kept.
 std::string BytesFromText(const QString& text);
 
 }  // namespace dovrik

@@ -21,6 +21,7 @@
 #include "settings/registry.h"
 #include "tests/components/recording_tray.h"
 #include "tests/settings/isolated_store.h"
+#include "tests/ui/scripted_desktop.h"
 #include "tools/mailserver/mail_server.h"
 #include "ui/desktop.h"
 #include "ui/message_tab_bar.h"
@@ -30,29 +31,6 @@ namespace {
 
 using tools::MailBehaviour;
 using tools::MailServer;
-
-// No window of these tests asks anything.
-class NoQuestions : public Desktop {
- public:
-  int runModal(QDialog&) override { return Unexpected(0); }
-  bool askYesNo(QWidget*, std::string_view) override { return Unexpected(false); }
-  std::optional<QString> askText(QWidget*, const QString&, const QString&,
-                                 const QString&) override {
-    return Unexpected(std::nullopt);
-  }
-  std::optional<QString> askSaveFile(QWidget*, SaveFileRequest&) override {
-    return Unexpected(std::nullopt);
-  }
-  std::optional<QFont> askFont(QWidget*, const QFont&) override { return Unexpected(std::nullopt); }
-  void showMessage(QWidget*, const QString&) override { Unexpected(0); }
-
- private:
-  template <typename T>
-  T Unexpected(T answer) {
-    ADD_FAILURE() << "a question was asked";
-    return answer;
-  }
-};
 
 class MainWindowTest : public testing::IsolatedStore {
  protected:
@@ -93,7 +71,7 @@ class MainWindowTest : public testing::IsolatedStore {
   }
   QLabel* Label(const char* name) { return window_->findChild<QLabel*>(name); }
 
-  NoQuestions desktop_;
+  testing::ScriptedDesktop desktop_;
   testing::RecordingTray* tray_ = nullptr;
   std::unique_ptr<MailServer> server_;
   std::unique_ptr<MainWindow> window_;
