@@ -91,9 +91,8 @@ InstanceLock InstanceLock::Acquire() {
   }
   // The marker and our process id, for a person looking at the file; only the lock decides.
   char text[64];
-  const int length =
-      std::snprintf(text, sizeof text, "0x%08X %ld\n", static_cast<unsigned>(kInstanceMarker),
-                    static_cast<long>(::getpid()));
+  const int length = std::snprintf(text, sizeof text, "0x%08X %ld\n",
+                                   static_cast<unsigned>(kMarker), static_cast<long>(::getpid()));
   std::string warning;
   if (::ftruncate(fd, 0) != 0 ||
       ::pwrite(fd, text, static_cast<std::size_t>(length), 0) != length) {

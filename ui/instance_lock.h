@@ -13,10 +13,11 @@
 
 namespace dovrik {
 
-inline constexpr std::uint32_t kInstanceMarker = 0x33786540;
-
 class InstanceLock {
  public:
+  // The instance marker, recorded in the lock file.
+  static constexpr std::uint32_t kMarker = 0x33786540;
+
   enum class State {
     kHeld,            // this process holds the lock: go on starting
     kTakenByAnother,  // another copy holds it: refuse the start
