@@ -41,7 +41,7 @@ std::string_view Trimmed(std::string_view s) {
 // words allow it; every line ends with CR LF.
 std::string Folded(std::string_view name, std::string_view value) {
   std::string out(name);
-  out += ':';
+  if (!name.empty()) out += ':';
   std::size_t line_length = out.size();
   std::size_t pos = 0;
   while (pos < value.size()) {
@@ -54,16 +54,31 @@ std::string Folded(std::string_view name, std::string_view value) {
       out += "\r\n";
       line_length = 0;
     }
-    out += ' ';
+    if (!out.empty() && out.back() != '\n') {
+      out += ' ';
+      ++line_length;
+    } else if (line_length == 0 && !out.empty()) {
+      out += ' ';  // a continuation line starts with a blank
+      ++line_length;
+    }
     out += word;
-    line_length += 1 + word.size();
+    line_length += word.size();
   }
   out += "\r\n";
   return out;
 }
 
+// The value as one line: folding removed, blanks at both ends trimmed.
+std::string Unfolded(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (const char c : value)
+    if (c != '\r' && c != '\n') out += c;
+  return std::string(Trimmed(out));
+}
+
 std::string EncodedText(std::string_view value) {
-  const std::string text(Trimmed(value));
+  const std::string text = Unfolded(value);
   const GChars encoded(
       g_mime_utils_header_encode_text(g_mime_format_options_get_default(), text.c_str(), "UTF-8"));
   return encoded ? std::string(encoded.get()) : text;
@@ -71,11 +86,14 @@ std::string EncodedText(std::string_view value) {
 
 // Address lists keep their addresses as they are; only the display names are encoded.
 std::string EncodedAddresses(std::string_view value) {
-  const std::string text(Trimmed(value));
+  const std::string text = Unfolded(value);
   InternetAddressList* list = internet_address_list_parse(DisplayParserOptions(), text.c_str());
   if (list == nullptr) return EncodedText(value);
   std::string result;
-  if (internet_address_list_length(list) > 0) {
+  const int count = internet_address_list_length(list);
+  for (int i = 0; i < count; ++i)
+    internet_address_set_charset(internet_address_list_get_address(list, i), "UTF-8");
+  if (count > 0) {
     const GChars encoded(
         internet_address_list_to_string(list, g_mime_format_options_get_default(), TRUE));
     if (encoded && IsSevenBit(encoded.get())) result = encoded.get();
@@ -136,7 +154,7 @@ std::string EncodeOutgoing(std::string_view composed) {
       continue;
     }
     const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos)
+    if (colon == std::string_view::npos || !IsSevenBit(line.substr(0, colon)))
       fields.push_back({std::string(line), {}, false});  // kept as it stands
     else
       fields.push_back(
@@ -148,6 +166,10 @@ std::string EncodeOutgoing(std::string_view composed) {
   const std::string declared_encoding = "Content-Transfer-Encoding: quoted-printable\r\n";
   for (const Field& field : fields) {
     const std::string name = Lowered(Trimmed(field.name));
+    if (!field.has_colon) {  // not a header field; kept, in 7 bits
+      out += IsSevenBit(field.name) ? field.name + "\r\n" : Folded({}, EncodedText(field.name));
+      continue;
+    }
     if (name == "content-transfer-encoding") continue;  // replaced below
     if (name == "mime-version") has_version = true;
     if (name == "content-type") {
@@ -156,9 +178,7 @@ std::string EncodeOutgoing(std::string_view composed) {
       if (Lowered(value).find("charset=") == std::string::npos) value += "; charset=UTF-8";
       out += field.name + ": " + value + "\r\n" + declared_encoding;
     } else if (IsSevenBit(field.value)) {
-      out += field.name;
-      if (field.has_colon) out += ':' + field.value;
-      out += "\r\n";
+      out += field.name + ':' + field.value + "\r\n";
     } else if (name == "from" || name == "to" || name == "cc" || name == "reply-to") {
       out += Folded(field.name, EncodedAddresses(field.value));
     } else {

@@ -10,9 +10,7 @@
 
 #include "mime/display_message.h"
 #include "mime/encode_outgoing.h"
-#include "tools/probe/escape_line.h"
-
-using dovrik::tools::EscapeLine;
+#include "tools/mime/display_dump.h"
 
 namespace {
 
@@ -48,14 +46,6 @@ int main(int argc, char** argv) {
   if (!ReadFile(argv[argc - 1], text)) return 2;
   const dovrik::mime::DisplayMessage m = dovrik::mime::DecodeForDisplay(
       text, pop3 ? dovrik::mime::Framing::kPop3Reply : dovrik::mime::Framing::kMessage);
-  std::cout << "From=" << EscapeLine(m.from) << "\n"
-            << "To=" << EscapeLine(m.to) << "\n"
-            << "Subject=" << EscapeLine(m.subject) << "\n"
-            << "Date=" << EscapeLine(m.date) << "\n"
-            << "Mime=" << (m.is_mime ? "yes" : "no") << "\n"
-            << "Html=" << (m.text_from_html ? "yes" : "no") << "\n"
-            << "Text=" << EscapeLine(m.text) << "\n";
-  for (const auto& a : m.attachments)
-    std::cout << "Attachment=" << EscapeLine(a.name) << "|" << a.type << "|" << a.size << "\n";
+  std::cout << dovrik::tools::DumpDisplay(m);
   return 0;
 }
