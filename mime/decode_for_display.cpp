@@ -77,7 +77,31 @@ std::string DecodedContent(GMimePart* part) {
   return std::string(reinterpret_cast<const char*>(array->data), array->len);
 }
 
+bool IsBase64Char(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '/';
+}
+
+// The decoded size of base64 content still lying in the message's own bytes, counted without
+// decoding it (the bulk of a big message is attachments, and only their size is shown).
+bool CountBase64(GMimePart* part, std::uint64_t& size) {
+  if (g_mime_part_get_content_encoding(part) != GMIME_CONTENT_ENCODING_BASE64) return false;
+  GMimeDataWrapper* content = g_mime_part_get_content(part);
+  GMimeStream* stream = content != nullptr ? g_mime_data_wrapper_get_stream(content) : nullptr;
+  if (stream == nullptr || !GMIME_IS_STREAM_MEM(stream)) return false;
+  const GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
+  if (array == nullptr || stream->bound_start < 0) return false;
+  const gint64 end = stream->bound_end < 0 ? array->len : stream->bound_end;
+  if (end > static_cast<gint64>(array->len)) return false;
+  std::uint64_t chars = 0;  // padding and anything else outside the alphabet is skipped
+  for (gint64 i = stream->bound_start; i < end; ++i) chars += IsBase64Char(array->data[i]);
+  size = chars / 4 * 3 + (chars % 4 == 0 ? 0 : chars % 4 - 1);
+  return true;
+}
+
 std::uint64_t DecodedSize(GMimeObject* object) {
+  std::uint64_t counted = 0;
+  if (GMIME_IS_PART(object) && CountBase64(GMIME_PART(object), counted)) return counted;
   const GRef<GMimeStream> counter(g_mime_stream_null_new());
   if (GMIME_IS_PART(object)) {
     GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(object));

@@ -174,9 +174,11 @@ std::string EncodeOutgoing(std::string_view composed) {
     if (name == "mime-version") has_version = true;
     if (name == "content-type") {
       has_type = true;
-      std::string value(Trimmed(field.value));
-      if (Lowered(value).find("charset=") == std::string::npos) value += "; charset=UTF-8";
-      out += field.name + ": " + value + "\r\n" + declared_encoding;
+      // The body goes out as UTF-8 text, whatever the parameters said before.
+      const std::string_view value(field.value);
+      std::string type = Unfolded(value.substr(0, value.find(';')));
+      if (type.empty() || !IsSevenBit(type)) type = "text/plain";
+      out += field.name + ": " + type + "; charset=UTF-8\r\n" + declared_encoding;
     } else if (IsSevenBit(field.value)) {
       out += field.name + ':' + field.value + "\r\n";
     } else if (name == "from" || name == "to" || name == "cc" || name == "reply-to") {
