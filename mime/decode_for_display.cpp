@@ -24,7 +24,7 @@ using GRef = std::unique_ptr<T, GObjectUnref>;
 struct GFree {
   void operator()(gpointer p) const { g_free(p); }
 };
-using GString_ = std::unique_ptr<char, GFree>;
+using GChars = std::unique_ptr<char, GFree>;
 
 // One line of header text: unfolded, encoded words decoded, valid UTF-8, no control characters.
 std::string DecodeHeaderValue(const char* raw) {
@@ -34,7 +34,7 @@ std::string DecodeHeaderValue(const char* raw) {
   unfolded.reserve(length);
   for (std::size_t i = 0; i < length; ++i)
     if (raw[i] != '\r' && raw[i] != '\n') unfolded += raw[i];
-  const GString_ decoded(g_mime_utils_header_decode_text(DisplayParserOptions(), unfolded.c_str()));
+  const GChars decoded(g_mime_utils_header_decode_text(DisplayParserOptions(), unfolded.c_str()));
   std::string text = decoded ? std::string(decoded.get()) : std::string();
   if (!IsUtf8(text)) text = Utf8OrWindows1252(text);
   for (char& c : text)
@@ -204,7 +204,7 @@ class PartWalk {
     if (name != nullptr) a.name = DecodeHeaderValue(name);
     GMimeContentType* ct = g_mime_object_get_content_type(leaf);
     if (ct != nullptr) {
-      const GString_ type(g_mime_content_type_get_mime_type(ct));
+      const GChars type(g_mime_content_type_get_mime_type(ct));
       if (type) a.type = Utf8OrWindows1252(Lowered(type.get()));
     }
     a.size = DecodedSize(leaf);

@@ -6,6 +6,7 @@
 // or shown as it stands, and the work stays linear in the size of the input.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
