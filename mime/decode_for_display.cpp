@@ -1,5 +1,7 @@
 #include <gmime/gmime.h>
 
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -77,10 +79,14 @@ std::string DecodedContent(GMimePart* part) {
   return std::string(reinterpret_cast<const char*>(array->data), array->len);
 }
 
-bool IsBase64Char(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-         c == '/';
-}
+// 1 for the characters of the base64 alphabet: a table, as random data defeats branch prediction.
+constexpr auto kBase64Alphabet = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (const char c :
+       std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"))
+    table[static_cast<unsigned char>(c)] = 1;
+  return table;
+}();
 
 // The decoded size of base64 content still lying in the message's own bytes, counted without
 // decoding it (the bulk of a big message is attachments, and only their size is shown).
@@ -94,7 +100,8 @@ bool CountBase64(GMimePart* part, std::uint64_t& size) {
   const gint64 end = stream->bound_end < 0 ? array->len : stream->bound_end;
   if (end > static_cast<gint64>(array->len)) return false;
   std::uint64_t chars = 0;  // padding and anything else outside the alphabet is skipped
-  for (gint64 i = stream->bound_start; i < end; ++i) chars += IsBase64Char(array->data[i]);
+  const guint8* data = array->data;
+  for (gint64 i = stream->bound_start; i < end; ++i) chars += kBase64Alphabet[data[i]];
   size = chars / 4 * 3 + (chars % 4 == 0 ? 0 : chars % 4 - 1);
   return true;
 }
@@ -243,19 +250,32 @@ class BorrowedStream {
   GRef<GMimeStream> stream_;
 };
 
+// The message as one stream: the bytes themselves, or its pieces joined without a copy.
+GRef<GMimeStream> MessageStream(const PreparedInput& input, GMimeStream* base) {
+  const auto& pieces = input.pieces();
+  if (pieces.size() == 1 && pieces[0].first == 0 && pieces[0].second == input.base().size())
+    return GRef<GMimeStream>(GMIME_STREAM(g_object_ref(base)));
+  GRef<GMimeStream> cat(g_mime_stream_cat_new());
+  for (const auto& [offset, length] : pieces) {
+    const GRef<GMimeStream> piece(g_mime_stream_substream(base, offset, offset + length));
+    g_mime_stream_cat_add_source(GMIME_STREAM_CAT(cat.get()), piece.get());
+  }
+  return cat;
+}
+
 }  // namespace
 
 DisplayMessage DecodeForDisplay(std::string_view raw, Framing framing) {
   DisplayMessage out;
   const PreparedInput input(raw, framing);
-  const std::string_view bytes = input.bytes();
-  if (bytes.empty()) return out;
+  if (input.base().empty()) return out;
   GMimeParserOptions* options = DisplayParserOptions();
-  const BorrowedStream stream(bytes);
+  const BorrowedStream base(input.base());
+  const GRef<GMimeStream> stream = MessageStream(input, base.get());
   const GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
   const GRef<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options));
   if (!message) {
-    out.text = CrLfLines(Utf8OrWindows1252(bytes));
+    out.text = CrLfLines(Utf8OrWindows1252(input.bytes()));
     return out;
   }
   GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message.get()));

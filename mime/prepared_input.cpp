@@ -12,6 +12,7 @@ struct Edit {
   std::size_t pos;    // in the framed view
   std::size_t erase;  // bytes removed there
   std::string_view insert;
+  bool dot = false;  // undoes dot-stuffing
 };
 
 char Lower(char c) {
@@ -81,7 +82,7 @@ PreparedInput::PreparedInput(std::string_view raw, Framing framing) {
     if (content > 0 && line[content - 1] == '\r') --content;
     std::size_t start = pos;
     if (pop3 && !line.empty() && line.front() == '.') {
-      edits.push_back({pos, 1, {}});
+      edits.push_back({pos, 1, {}, true});
       line.remove_prefix(1);
       ++start;
       if (content > 0) --content;
@@ -105,7 +106,18 @@ PreparedInput::PreparedInput(std::string_view raw, Framing framing) {
     }
     pos = end;
   }
-  if (edits.empty()) return;
+  const bool only_dots = std::all_of(edits.begin(), edits.end(), [](const Edit& e) {
+    return e.erase == 1 && e.insert.empty() && e.dot;
+  });
+  if (only_dots && edits.size() < kMaxPieces) {
+    std::size_t from = 0;
+    for (const Edit& edit : edits) {  // found in increasing position
+      pieces_.emplace_back(from, edit.pos - from);
+      from = edit.pos + 1;
+    }
+    pieces_.emplace_back(from, view_.size() - from);
+    return;
+  }
   std::stable_sort(edits.begin(), edits.end(),
                    [](const Edit& a, const Edit& b) { return a.pos < b.pos; });
   repaired_ = true;
@@ -118,6 +130,13 @@ PreparedInput::PreparedInput(std::string_view raw, Framing framing) {
     from = edit.pos + edit.erase;
   }
   owned_.append(view_.substr(from));
+  pieces_.assign(1, {0, owned_.size()});
+}
+
+std::string PreparedInput::bytes() const {
+  std::string out;
+  for (const auto& [offset, length] : pieces_) out.append(base().substr(offset, length));
+  return out;
 }
 
 }  // namespace dovrik::mime

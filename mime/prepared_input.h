@@ -12,6 +12,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "mime/display_message.h"
 
@@ -19,17 +21,27 @@ namespace dovrik::mime {
 
 class PreparedInput {
  public:
+  // A dot-stuffed reply with few stuffed lines is not copied: its pieces between the dots are
+  // handed to the parser as one stream. More pieces than this make one copy instead.
+  static constexpr std::size_t kMaxPieces = 64;
+
   PreparedInput(std::string_view raw, Framing framing);
   PreparedInput(const PreparedInput&) = delete;
   PreparedInput& operator=(const PreparedInput&) = delete;
 
-  std::string_view bytes() const { return repaired_ ? std::string_view(owned_) : view_; }
+  // All bytes the pieces lie in (the framed input, or the repaired copy).
+  std::string_view base() const { return repaired_ ? std::string_view(owned_) : view_; }
+  // The message is these pieces of base() one after the other (offset, length).
+  const std::vector<std::pair<std::size_t, std::size_t>>& pieces() const { return pieces_; }
+  // The message as one text (joins the pieces when there are several).
+  std::string bytes() const;
   bool repaired() const { return repaired_; }
 
  private:
   std::string_view view_;
   std::string owned_;
   bool repaired_ = false;
+  std::vector<std::pair<std::size_t, std::size_t>> pieces_;
 };
 
 }  // namespace dovrik::mime

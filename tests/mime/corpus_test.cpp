@@ -7,6 +7,7 @@
 #include <string>
 
 #include "mime/display_message.h"
+#include "mime/prepared_input.h"
 #include "tools/mime/display_dump.h"
 
 namespace dovrik::mime {
@@ -87,6 +88,31 @@ TEST(MessageCorpus, Pop3FramingIsUndone) {
   }
   EXPECT_EQ(DecodeForDisplay("+OK\r\nSubject: s\r\n\r\nb\r\n.\r\n", Framing::kPop3Reply).subject,
             "s");
+}
+
+TEST(MessageCorpus, DotStuffedPartsReadAsStored) {
+  // A few stuffed lines are read in pieces, many through one copy: both give the stored message.
+  for (const int dotted : {3, 200}) {
+    std::string text, attachment;
+    for (int i = 0; i < dotted; ++i) {
+      text += ".line " + std::to_string(i) + "\r\n";
+      attachment += "..\r\n";
+    }
+    const std::string message =
+        "Subject: dots\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\n" + text +
+        "--b\r\nContent-Type: text/x-dots\r\nContent-Disposition: attachment\r\n\r\n" + attachment +
+        "--b--\r\n";
+    SCOPED_TRACE(dotted);
+    const PreparedInput prepared(AsRetrReply(message), Framing::kPop3Reply);
+    EXPECT_EQ(prepared.pieces().size(), dotted == 3 ? 7u : 1u);
+    EXPECT_EQ(prepared.bytes(), message);
+    const DisplayMessage shown = DecodeForDisplay(AsRetrReply(message), Framing::kPop3Reply);
+    EXPECT_EQ(tools::DumpDisplay(shown), tools::DumpDisplay(DecodeForDisplay(message)));
+    EXPECT_EQ(shown.text, text);
+    ASSERT_EQ(shown.attachments.size(), 1u);
+    EXPECT_EQ(shown.attachments[0].size,
+              attachment.size() - 2);  // the last line break is the boundary's
+  }
 }
 
 }  // namespace
