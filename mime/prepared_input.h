@@ -25,6 +25,7 @@ class PreparedInput {
   // handed to the parser as one stream. More pieces than this make one copy instead.
   static constexpr std::size_t kMaxPieces = 64;
 
+  // Borrows raw, which must outlive the object.
   PreparedInput(std::string_view raw, Framing framing);
   PreparedInput(const PreparedInput&) = delete;
   PreparedInput& operator=(const PreparedInput&) = delete;

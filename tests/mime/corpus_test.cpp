@@ -103,10 +103,11 @@ TEST(MessageCorpus, DotStuffedPartsReadAsStored) {
         "--b\r\nContent-Type: text/x-dots\r\nContent-Disposition: attachment\r\n\r\n" + attachment +
         "--b--\r\n";
     SCOPED_TRACE(dotted);
-    const PreparedInput prepared(AsRetrReply(message), Framing::kPop3Reply);
+    const std::string reply = AsRetrReply(message);
+    const PreparedInput prepared(reply, Framing::kPop3Reply);
     EXPECT_EQ(prepared.pieces().size(), dotted == 3 ? 7u : 1u);
     EXPECT_EQ(prepared.bytes(), message);
-    const DisplayMessage shown = DecodeForDisplay(AsRetrReply(message), Framing::kPop3Reply);
+    const DisplayMessage shown = DecodeForDisplay(reply, Framing::kPop3Reply);
     EXPECT_EQ(tools::DumpDisplay(shown), tools::DumpDisplay(DecodeForDisplay(message)));
     EXPECT_EQ(shown.text, text);
     ASSERT_EQ(shown.attachments.size(), 1u);
