@@ -222,12 +222,6 @@ class PartWalk {
   std::vector<GMimeObject*> leaves_;
 };
 
-bool DeclaresMime(GMimeHeaderList* headers) {
-  for (const char* name : {"MIME-Version", "Content-Type", "Content-Transfer-Encoding"})
-    if (g_mime_header_list_contains(headers, name)) return true;
-  return false;
-}
-
 // The stream over bytes that stay the caller's: nothing is copied and nothing ever writes.
 class BorrowedStream {
  public:
@@ -267,6 +261,7 @@ GRef<GMimeStream> MessageStream(const PreparedInput& input, GMimeStream* base) {
 
 DisplayMessage DecodeForDisplay(std::string_view raw, Framing framing) {
   DisplayMessage out;
+  out.is_mime = IsMimeMessage(raw, framing);
   const PreparedInput input(raw, framing);
   if (input.base().empty()) return out;
   GMimeParserOptions* options = DisplayParserOptions();
@@ -279,7 +274,6 @@ DisplayMessage DecodeForDisplay(std::string_view raw, Framing framing) {
     return out;
   }
   GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message.get()));
-  out.is_mime = DeclaresMime(headers);
   const std::pair<const char*, std::string*> shown[] = {
       {"From", &out.from}, {"To", &out.to}, {"Subject", &out.subject}, {"Date", &out.date}};
   for (const auto& [name, value] : shown) {
@@ -287,7 +281,6 @@ DisplayMessage DecodeForDisplay(std::string_view raw, Framing framing) {
     if (header == nullptr) continue;
     const char* raw_value = g_mime_header_get_raw_value(header);
     *value = DecodeHeaderValue(raw_value);
-    if (raw_value != nullptr && std::strstr(raw_value, "=?") != nullptr) out.is_mime = true;
   }
   PartWalk walk;
   walk.Visit(g_mime_message_get_mime_part(message.get()), 0);

@@ -28,8 +28,8 @@ struct Attachment {
 
 struct DisplayMessage {
   // The message declares MIME (MIME-Version, Content-Type or Content-Transfer-Encoding in its
-  // header) or its shown header values hold encoded words. When false nothing needed decoding:
-  // a caller may keep showing the message as plain text.
+  // header block) or its From, To, Subject or Date holds "=?" (encoded words). When false nothing
+  // needed decoding: a caller may keep showing the message as plain text.
   bool is_mime = false;
   std::string from, to, subject, date;  // decoded, unfolded, one line each
   std::string text;                     // the readable body; every line ended by CR LF
@@ -38,6 +38,9 @@ struct DisplayMessage {
 };
 
 DisplayMessage DecodeForDisplay(std::string_view raw, Framing framing = Framing::kMessage);
+
+// What DecodeForDisplay reports as is_mime, found cheaply: reads the header block only.
+bool IsMimeMessage(std::string_view raw, Framing framing = Framing::kMessage);
 
 // Limits on the work done for one message (see prepared_input.h for how they are applied).
 inline constexpr std::size_t kMaxHeaderLine = 64 * 1024;  // bytes kept of one top header line

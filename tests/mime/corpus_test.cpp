@@ -90,6 +90,30 @@ TEST(MessageCorpus, Pop3FramingIsUndone) {
             "s");
 }
 
+TEST(MessageCorpus, MimeIsToldFromTheHeaderBlock) {
+  struct Case {
+    const char* raw;
+    Framing framing;
+    bool mime;
+  } cases[] = {
+      {"MIME-Version: 1.0\r\n\r\nx\r\n", Framing::kMessage, true},
+      {"content-type : text/plain\r\n\r\n", Framing::kMessage, true},
+      {"Content-Transfer-Encoding: 8bit\n\nx\n", Framing::kMessage, true},
+      {"Subject: plain\r\n =?UTF-8?Q?folded?=\r\n\r\n", Framing::kMessage, true},
+      {"From: =?UTF-8?Q?x?= <a@b>\r\n\r\n", Framing::kMessage, true},
+      {"Topic: =?UTF-8?Q?x?=\r\nX-Mailer: a =?b\r\n\r\n", Framing::kMessage, false},
+      {"Subject: s\r\n\r\nMIME-Version: 1.0\r\n", Framing::kMessage, false},  // body
+      {"+OK 9 octets\r\nMIME-Version: 1.0\r\n\r\n.\r\n", Framing::kPop3Reply, true},
+      {"+OK\r\nSubject: s\r\n\r\n.\r\n", Framing::kPop3Reply, false},
+      {"", Framing::kMessage, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.raw);
+    EXPECT_EQ(IsMimeMessage(c.raw, c.framing), c.mime);
+    EXPECT_EQ(DecodeForDisplay(c.raw, c.framing).is_mime, c.mime);
+  }
+}
+
 TEST(MessageCorpus, DotStuffedPartsReadAsStored) {
   // A few stuffed lines are read in pieces, many through one copy: both give the stored message.
   for (const int dotted : {3, 200}) {
