@@ -44,7 +44,7 @@ bool IsMimeMessage(std::string_view raw, Framing framing = Framing::kMessage);
 
 // Limits on the work done for one message (see prepared_input.h for how they are applied).
 inline constexpr std::size_t kMaxHeaderLine = 64 * 1024;  // bytes kept of one top header line
-inline constexpr int kMaxContainers = 32;  // multipart and message/rfc822 parts parsed as such
+inline constexpr int kMaxContainers = 32;  // multipart and message/* parts parsed as such
 inline constexpr int kMaxDepth = 32;       // nesting levels walked for text and attachments
 
 }  // namespace dovrik::mime
