@@ -5,6 +5,7 @@
 #include "engine/quorrel.h"
 #include "engine/text_lines.h"
 #include "ui/display_text.h"
+#include "ui/shown_message.h"
 
 namespace dovrik {
 
@@ -180,8 +181,7 @@ void MailboxPresenter::showMessageText(const std::shared_ptr<const std::string>&
     screen_.menus.save_as = false;
     screen_.menus.reply = false;
   } else {
-    tQrMessage message;
-    engine_.ParseMessage(*text, message);
+    tQrMessage message = ShownMessage(engine_, *text);
     screen_.text = std::move(message.Text);
     message.Text.clear();
     screen_.header = std::move(message);

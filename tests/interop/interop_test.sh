@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One interoperability case against the private Dovecot and Postfix of tools/interop/mailservers.sh:
 #   interop_test.sh CASE
-# Environment (set by ctest): DOVRIK_PROBE, DOVRIK_PARSE, DOVRIK_STATE, DOVRIK_SCRATCH.
+# Environment (set by ctest): DOVRIK_PROBE, DOVRIK_PARSE, DOVRIK_MIME, DOVRIK_STATE, DOVRIK_SCRATCH.
 # Each case empties the Maildir first and fills it with the messages it needs, so the cases don't
 # depend on each other's order.
 set -euo pipefail
@@ -382,6 +382,36 @@ case_tls_not_offered() {
     --out-security starttls send a@example.test "$DOVRIK_MAIL_ADDRESS" /dev/null </dev/null)" || true
   expect_eq "smtp" "$out" \
     "code=-20 count=0 size=0 text=The server 127.0.0.1 does not offer encryption (STARTTLS). The user name and password were not sent."
+}
+
+# A text on one line as the tools print it: backslash, CR and LF escaped.
+escaped() { printf '%s' "$1" | perl -pe 's/\\/\\\\/g; s/\r/\\r/g; s/\n/\\n/g'; }
+
+case_mime_reply_round_trip() {
+  # UTF-8 written as bytes, so that the shell's locale does not matter.
+  empty_maildir
+  local subject=$'Re: Caf\xc3\xa9 cr\xc3\xa8me \xe2\x80\x94 \xc3\xa0 bient\xc3\xb4t, J\xc3\xbcrgen'
+  local body=$'=>Gr\xc3\xbc\xc3\x9fe aus K\xc3\xb6ln,\r\n=>\xc3\xa7a va ?\r\n\r\nTr\xc3\xa8s bien, merci \xe2\x98\xba\r\n'
+  # The text as the compose window builds it, then as it goes out.
+  printf 'From: Jos\xc3\xa9 Garc\xc3\xada <sender@example.test>\r\nTo: Zo\xc3\xab <%s>\r\nSubject: %s\r\nDate: Thu, 10 Dec 2026 05:00:00\r\nMIME-Version: 1.0\r\nContent-Type: text/plain\r\n\r\n%s' \
+    "$DOVRIK_MAIL_ADDRESS" "$subject" "$body" >"$scratch/composed"
+  "$DOVRIK_MIME" encode "$scratch/composed" >"$scratch/send"
+  LC_ALL=C grep -q $'[\x80-\xff]' "$scratch/send" && fail "the encoded text is not 7-bit"
+  grep -q '^Content-Transfer-Encoding: quoted-printable' "$scratch/send" || fail "no transfer encoding"
+  local out
+  out="$(smtp send sender@example.test "$DOVRIK_MAIL_ADDRESS" "$scratch/send" </dev/null)" ||
+    fail "send failed: $out"
+  expect_eq "send result" "$(field code "$out")" 0
+  wait_for_delivery
+  out="$(pop3 --out "$scratch/retr" get 1 <<<"$DOVRIK_MAIL_PASSWORD")" || fail "get failed: $out"
+  expect_eq "get result" "$(field code "$out")" 0
+  local shown
+  shown="$("$DOVRIK_MIME" decode --pop3 "$scratch/retr")"
+  expect_eq From "$(sed -n 's/^From=//p' <<<"$shown")" $'Jos\xc3\xa9 Garc\xc3\xada <sender@example.test>'
+  expect_eq To "$(sed -n 's/^To=//p' <<<"$shown")" $'Zo\xc3\xab <'"$DOVRIK_MAIL_ADDRESS>"
+  expect_eq Subject "$(sed -n 's/^Subject=//p' <<<"$shown")" "$subject"
+  # The sender frames the data with one empty line after the message, so the body gains one.
+  expect_eq Text "$(sed -n 's/^Text=//p' <<<"$shown")" "$(escaped "$body")\\r\\n"
 }
 
 name="${1:?usage: interop_test.sh CASE}"

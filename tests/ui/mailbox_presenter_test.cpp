@@ -360,5 +360,40 @@ TEST_F(PresenterTest, EventsWhileDestroyingAreIgnored) {
   EXPECT_EQ(view_.refreshed, 0u);
 }
 
+TEST_F(PresenterTest, MimeMessagesAreShownDecodedAndSavedRaw) {
+  const std::string mime =
+      "From: =?UTF-8?Q?Zo=C3=AB?= <zoe@example.invalid>\r\nTo: me@example.invalid\r\n"
+      "Subject: =?ISO-8859-1?Q?Caf=E9?=\r\nDate: Mon, 5 Jan 2026 10:00:00 +0000\r\n"
+      "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+      "--b\r\nContent-Type: text/plain; charset=utf-8\r\n"
+      "Content-Transfer-Encoding: quoted-printable\r\n\r\nGr=C3=BC=C3=9Fe\r\n.dot\r\n"
+      "--b\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment;"
+      " filename*=UTF-8''r%C3%A9sum%C3%A9.pdf\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "AAECAwQF\r\n--b--\r\n";
+  auto_get_ = true;
+  MailServer& server = Pop3(Box({mime, ThreeMessages()[1]}));
+  presenter_->checkNow();
+  AwaitEnd(acCheck);
+  AwaitEnd(acGetMessage);
+  const MailboxScreen& s = Screen();
+  EXPECT_EQ(s.header.From, "Zo\xc3\xab <zoe@example.invalid>");
+  EXPECT_EQ(s.header.To, "me@example.invalid");
+  EXPECT_EQ(s.header.Subject, "Caf\xc3\xa9");
+  EXPECT_EQ(s.text,
+            "Gr\xc3\xbc\xc3\x9f"
+            "e\r\n.dot\r\n\r\nAttachments:\r\n"
+            "  r\xc3\xa9sum\xc3\xa9.pdf (application/pdf, 6 bytes)\r\n");
+  // The slot keeps the message as it came, for Save as.
+  ASSERT_NE(presenter_->selectedText(), nullptr);
+  EXPECT_NE(presenter_->selectedText()->find("Gr=C3=BC=C3=9Fe\r\n..dot"), std::string::npos);
+
+  // A message without MIME is split by the engine as before.
+  presenter_->selectTab(1);
+  AwaitEnd(acGetMessage);
+  EXPECT_EQ(s.header.Subject, "Second");
+  EXPECT_EQ(s.text, "second body\r\n");
+  (void)server;
+}
+
 }  // namespace
 }  // namespace dovrik

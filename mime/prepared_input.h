@@ -1,0 +1,48 @@
+// The bytes the MIME parser is given: the message itself, framing removed, plus the few repairs
+// that keep its work linear. Most messages need none and are parsed in place, without a copy.
+//
+// Repairs (each applied in one pass over the lines):
+// - POP3 framing: the "+OK" status line and the reply's last line go, dot-stuffing is undone;
+// - a line of the top header block longer than kMaxHeaderLine is cut there (a 10 MB subject costs
+//   the parser time for nothing: no one reads it);
+// - after kMaxContainers multipart or message parts, further ones get the type "x-too-deep"
+//   and so are parsed as plain leaves. The parser compares every line that starts with "--"
+//   against all open boundaries, so the number of open multiparts must stay small.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "mime/display_message.h"
+
+namespace dovrik::mime {
+
+class PreparedInput {
+ public:
+  // A dot-stuffed reply with few stuffed lines is not copied: its pieces between the dots are
+  // handed to the parser as one stream. More pieces than this make one copy instead.
+  static constexpr std::size_t kMaxPieces = 64;
+
+  // Borrows raw, which must outlive the object.
+  PreparedInput(std::string_view raw, Framing framing);
+  PreparedInput(const PreparedInput&) = delete;
+  PreparedInput& operator=(const PreparedInput&) = delete;
+
+  // All bytes the pieces lie in (the framed input, or the repaired copy).
+  std::string_view base() const { return repaired_ ? std::string_view(owned_) : view_; }
+  // The message is these pieces of base() one after the other (offset, length).
+  const std::vector<std::pair<std::size_t, std::size_t>>& pieces() const { return pieces_; }
+  // The message as one text (joins the pieces when there are several).
+  std::string bytes() const;
+  bool repaired() const { return repaired_; }
+
+ private:
+  std::string_view view_;
+  std::string owned_;
+  bool repaired_ = false;
+  std::vector<std::pair<std::size_t, std::size_t>> pieces_;
+};
+
+}  // namespace dovrik::mime

@@ -1,0 +1,105 @@
+// Hostile messages: each is shown as far as it can be read, and the time stays linear. The time
+// bounds are generous on purpose (a loaded CI machine, sanitizers): they are there to catch work
+// that grows with the square of the input, which at these sizes takes minutes, not to measure.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "mime/charset_text.h"
+#include "mime/display_message.h"
+#include "mime/prepared_input.h"
+
+namespace dovrik::mime {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kGenerousBound = std::chrono::seconds(15);
+
+DisplayMessage TimedDecode(const std::string& raw) {
+  const auto start = Clock::now();
+  DisplayMessage shown = DecodeForDisplay(raw);
+  EXPECT_LT(Clock::now() - start, kGenerousBound) << raw.size() << " bytes";
+  for (const std::string* s : {&shown.from, &shown.to, &shown.subject, &shown.date, &shown.text})
+    EXPECT_TRUE(IsUtf8(*s));
+  return shown;
+}
+
+std::string Nested(int depth, const std::string& innermost) {
+  std::string s = "Subject: deep\r\nMIME-Version: 1.0\r\n";
+  for (int i = 0; i < depth; ++i)
+    s += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\r\n\r\n--b" +
+         std::to_string(i) + "\r\n";
+  return s + "Content-Type: text/plain\r\n\r\n" + innermost;
+}
+
+std::size_t Count(std::string_view text, std::string_view word) {
+  std::size_t n = 0;
+  for (std::size_t pos = text.find(word); pos != std::string_view::npos;
+       pos = text.find(word, pos + 1))
+    ++n;
+  return n;
+}
+
+TEST(Limits, ThousandsOfNestedMultipartsStayCheap) {
+  // Every line that starts with "--" is compared with every open boundary, so deep nesting and
+  // many such lines multiply. Parts past the container limit are no longer multiparts; that
+  // holds whatever the machine's speed, and the timed decodes below are the backstop.
+  for (const int depth : {1'000, 100'000}) {
+    const std::string message = Nested(depth, "deep inside\r\n");
+    const PreparedInput prepared(message, Framing::kMessage);
+    EXPECT_EQ(Count(prepared.bytes(), "multipart/"), static_cast<std::size_t>(kMaxContainers));
+    EXPECT_EQ(Count(prepared.bytes(), "x-too-deep/"),
+              depth - static_cast<std::size_t>(kMaxContainers));
+    const DisplayMessage shown = TimedDecode(message);
+    EXPECT_EQ(shown.subject, "deep");
+    EXPECT_TRUE(shown.text.empty());  // the text sits below the depth that is walked
+  }
+  std::string lines;
+  while (lines.size() < 2'000'000) lines += "--x\r\n";
+  TimedDecode(Nested(1'000, lines));
+  // Within the limits the innermost text is found.
+  EXPECT_EQ(TimedDecode(Nested(kMaxContainers - 1, "found\r\n")).text, "found\r\n");
+}
+
+TEST(Limits, HugeHeaderLinesAreCut) {
+  for (const std::string& subject : {std::string(10'000'000, 'a'), [] {
+                                       std::string s;
+                                       while (s.size() < 10'000'000) s += "=?UTF-8?Q?=C3=A9?= ";
+                                       return s;
+                                     }()}) {
+    const DisplayMessage shown =
+        TimedDecode("From: a@b\r\nSubject: " + subject + "\r\nTo: c@d\r\n\r\nbody\r\n");
+    EXPECT_LE(shown.subject.size(), kMaxHeaderLine * 2);
+    const std::string message = "Subject: " + subject + "\r\n\r\n";
+    EXPECT_EQ(PreparedInput(message, Framing::kMessage).bytes().find("\r\n"), kMaxHeaderLine);
+    EXPECT_FALSE(shown.subject.empty());
+    EXPECT_EQ(shown.to, "c@d");
+    EXPECT_EQ(shown.text, "body\r\n");
+  }
+}
+
+TEST(Limits, UnclosedAndBrokenStructuresShowWhatIsThere) {
+  std::string big_part;
+  while (big_part.size() < 5'000'000) big_part += "AAAA";
+  const DisplayMessage unclosed = TimedDecode(
+      "Content-Type: multipart/mixed; boundary=z\r\n\r\n--z\r\n\r\ntext\r\n--z\r\n"
+      "Content-Type: application/zip\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+      big_part);
+  EXPECT_EQ(unclosed.text, "text\r\n");
+  ASSERT_EQ(unclosed.attachments.size(), 1u);
+  EXPECT_EQ(unclosed.attachments[0].size, big_part.size() / 4 * 3);
+
+  const std::string with_nuls("Subject: a\0b\r\nFrom: x\r\n\r\nte\0xt\r\n", 32);
+  const DisplayMessage nuls = TimedDecode(with_nuls);
+  EXPECT_EQ(nuls.from, "x");
+  EXPECT_EQ(nuls.text, std::string("te\0xt\r\n", 7));
+
+  EXPECT_EQ(TimedDecode("\r\n\r\n").text, "\r\n");
+  TimedDecode("Content-Type: multipart/alternative\r\n\r\n--\r\n--\r\n");
+  TimedDecode("Content-Type: message/rfc822\r\n\r\nContent-Type: message/rfc822\r\n\r\n");
+}
+
+}  // namespace
+}  // namespace dovrik::mime
