@@ -5,6 +5,7 @@
 
 #include "components/rx_tray.h"
 #include "engine/quorrel.h"
+#include "mime/encode_outgoing.h"
 #include "settings/registry.h"
 #include "ui/compose_window.h"
 #include "ui/display_text.h"
@@ -122,7 +123,8 @@ void MainWindow::sendConfirmed(const std::string& to, const std::string& text) {
   if (!desktop_.askYesNo(this, "Send this reply?")) return;
   const std::string recipient = ExtractAddress(to);
   const std::string sender = ExtractAddress(settings_ ? settings_->senderText() : std::string());
-  engine_->SendMail(sender, recipient, text);
+  // Text typed with letters beyond 7-bit goes out declared and encoded; plain text is unchanged.
+  engine_->SendMail(sender, recipient, mime::EncodeOutgoing(text));
 }
 
 void MainWindow::exitCommand() {

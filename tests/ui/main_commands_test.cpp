@@ -217,6 +217,34 @@ TEST_F(CommandsTest, AReplyGoesToTheBareAddressOfTheSenderShown) {
                         Stuffed(composed));
 }
 
+TEST_F(CommandsTest, AReplyToEncodedMailQuotesTheDecodedTextAndGoesOutDeclared) {
+  // Subject and body arrive encoded; the reply quotes what the user read and, holding letters
+  // beyond 7-bit, is sent as declared UTF-8 in quoted-printable.
+  Pop3(
+      {"From: =?UTF-8?Q?Jos=C3=A9?= <box>\r\nSubject: =?UTF-8?B?Q2Fmw6k=?=\r\n"
+       "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+       "Content-Transfer-Encoding: quoted-printable\r\n\r\nGr=C3=BC=C3=9Fe\r\n"});
+  Smtp();
+  CheckAndWait();
+  Fetch(0);
+  AnswerCompose(true);
+  desktop_.answerYesNo(true);
+  window_->reply();
+  const std::string composed = compose_->text();
+  EXPECT_NE(composed.find("Subject: Re: Caf\xc3\xa9\r\n"), std::string::npos) << composed;
+  EXPECT_NE(composed.find("\r\n=>Gr\xc3\xbc\xc3\x9f"
+                          "e\r\n"),
+            std::string::npos)
+      << composed;
+  ASSERT_TRUE(Idle());
+  const std::string sent = Sent();
+  EXPECT_NE(sent.find("RCPT TO:<box>\r\n"), std::string::npos);
+  EXPECT_NE(sent.find("charset=UTF-8"), std::string::npos) << sent;
+  EXPECT_NE(sent.find("Content-Transfer-Encoding: quoted-printable"), std::string::npos);
+  EXPECT_NE(sent.find("\r\n=3D>Gr=C3=BC=C3=9Fe\r\n"), std::string::npos) << sent;
+  for (unsigned char c : sent) EXPECT_LT(c, 0x80) << "8-bit byte on the wire";
+}
+
 TEST_F(CommandsTest, SaveAsWritesTheSelectedTabsOwnMessage) {
   Pop3({"Subject: one\r\n\r\nfirst\nbare LF\r\n", "Subject: two\r\n\r\nsecond\r\n",
         "Subject: three\r\n\r\nthird\r\n"});
