@@ -18,6 +18,7 @@
 #include "components/lc_date.h"
 #include "settings/font_value.h"
 #include "ui/mailbox_presenter.h"
+#include "ui/settings_window.h"
 
 class QLabel;
 class QMenu;
@@ -26,8 +27,10 @@ class QWidget;
 
 namespace dovrik {
 
+class ComposeWindow;
 class Desktop;
 class MessageTabBar;
+class PasswordPrompt;
 class QueueBridge;
 class TQuorrel;
 class TRxTray;
@@ -49,7 +52,19 @@ class MainWindow : public QMainWindow, private MailboxView {
   MailboxPresenter& presenter() { return *presenter_; }
   Desktop& desktop() { return desktop_; }
 
-  // What the window reads of the other windows. The password asker answers the engine's
+  // Wires the other three windows in (any may be null: that part stays unwired): the settings
+  // window's switches are read live, the password prompt answers the engine's password requests
+  // and is confirmed by each successful check and cleared when the incoming identity changes, and
+  // the compose window's text area follows the base font. The windows must outlive this one or be
+  // disconnected by passing null.
+  void connectWindows(SettingsWindow* settings, PasswordPrompt* prompt, ComposeWindow* compose);
+  // What the settings window needs of this one, for its constructor.
+  MainWindowLink link();
+  SettingsWindow* settingsWindow() const;
+  PasswordPrompt* passwordPrompt() const;
+  ComposeWindow* composeWindow() const;
+
+  // The lower-level wiring that connectWindows uses. The password asker answers the engine's
   // password requests (false: no password); until one is set, requests get an empty password.
   void setOptions(MailboxOptions options);
   void setPasswordAsker(std::function<bool(std::string&)> ask);
@@ -102,6 +117,9 @@ class MainWindow : public QMainWindow, private MailboxView {
   int tabs_generation_shown_ = -1;
   bool syncing_tabs_ = false;
   std::function<bool(std::string&)> ask_password_;
+  QPointer<SettingsWindow> settings_;
+  QPointer<PasswordPrompt> prompt_;
+  QPointer<ComposeWindow> compose_;
 
   QueueBridge* bridge_;  // child
   std::unique_ptr<TQuorrel> engine_;
