@@ -124,21 +124,29 @@ MainWindow::MainWindow(Desktop& desktop, QWidget* parent, std::unique_ptr<TrayAd
   }
 
   engine_->OnActionStart = [this](TQuorrel*, tQrAction a) { presenter_->actionStarted(a); };
-  engine_->OnActionDone = [this](TQuorrel*, tQrAction a) { presenter_->actionDone(a); };
+  engine_->OnActionDone = [this](TQuorrel*, tQrAction a) {
+    presenter_->actionDone(a);
+    if (a == acDelete) deleteEnded();
+  };
   engine_->OnGetPass = [this](TQuorrel*, std::string& pass) {
     if (!ask_password_ || !ask_password_(pass)) pass.clear();
   };
+  bindCommands();
   tray_->Loaded();
 }
 
-MainWindow::~MainWindow() {
-  presenter_->setDestroying();
-  engine_->OnGetPass = nullptr;
+void MainWindow::saveBaseFont() {
   try {
     SaveFontToRegistry(base_font_, kFontKey);
   } catch (const ERegistryException& e) {
     qWarning("The base font could not be saved: %s", e.what());
   }
+}
+
+MainWindow::~MainWindow() {
+  presenter_->setDestroying();
+  engine_->OnGetPass = nullptr;
+  saveBaseFont();
   // The engine goes first, while the presenter it reports to still exists.
   engine_.reset();
 }

@@ -17,6 +17,7 @@
 
 #include "components/lc_date.h"
 #include "settings/font_value.h"
+#include "ui/desktop.h"
 #include "ui/mailbox_presenter.h"
 #include "ui/settings_window.h"
 
@@ -86,6 +87,30 @@ class MainWindow : public QMainWindow, private MailboxView {
   QAction* action(const char* name) const;
   QMenu* trayMenu() const { return tray_menu_; }  // PM1
 
+  // ---- the commands of both menus and the tray ----
+  void showSettings(bool from_tray);  // Settings2, Settings1 (brings the application up first)
+  void reply();                       // Reply1
+  // Saveas1: writes the selected tab's own retrieved text (CR LF line ends) by way of a temporary
+  // file in the same folder; a failure is shown and leaves nothing under the chosen name.
+  void saveAs();
+  // Delete1: asks, then deletes the selected tab's message, provided the mailbox is still the
+  // one the last check saw (count, size and the message's unique id).
+  void deleteSelected();
+  void newMessage();   // Newmessage1, with the last recipient in LASTFRIEND
+  void chooseFont();   // Font1
+  void exitCommand();  // Exit1, Exit2: the optional quit question, then the window closes
+  void trayClicked();  // RxTray1's click: show the window and bring it to the front
+  void sendConfirmed(const std::string& to, const std::string& text);
+  // The end of the user's session (the program's signal and session handler calls it): no
+  // question; the base font is saved and the window closes. True when it closed.
+  bool endSession();
+  bool quitting() const { return quitting_; }
+
+ signals:
+  // The window has closed for good (exit confirmed or session end): the program ends.
+  void closed();
+
+ public:
   // The widgets, for the commands and tests.
   MessageTabBar& tabs() { return *tabs_; }            // TC1
   QPlainTextEdit& textView() { return *text_view_; }  // Memo2
@@ -96,11 +121,15 @@ class MainWindow : public QMainWindow, private MailboxView {
  protected:
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void refresh(unsigned parts) override;
   void popUp() override;
 
+  void bindCommands();
+  void deleteEnded();
+  void saveBaseFont();
   void createMenus();
   void createViews();
   void createStatusBar();
@@ -114,6 +143,10 @@ class MainWindow : public QMainWindow, private MailboxView {
 
   Desktop& desktop_;
   bool centred_ = false;
+  bool quitting_ = false;         // FQuitting
+  bool exiting_ = false;          // FExiting
+  int hide_on_close_ = 1;         // FHideOnClose
+  SaveFileRequest save_request_;  // SD1, keeps the last file chosen
   int tabs_generation_shown_ = -1;
   bool syncing_tabs_ = false;
   std::function<bool(std::string&)> ask_password_;
