@@ -33,6 +33,7 @@ void TrayPresence::poll() {
   if (!tray_available_()) return;
   tray_ = true;
   timer_->stop();
+  if (onTrayAppeared) onTrayAppeared();
 }
 
 bool TrayPresence::polling() const {
@@ -40,11 +41,15 @@ bool TrayPresence::polling() const {
 }
 
 bool TrayPresence::eventFilter(QObject* watched, QEvent* event) {
-  if (watched != &window_ || event->type() != QEvent::Close || tray_) return false;
-  // Let the window decide first (it may be quitting); a refused close hid the window, which is
-  // then brought back minimised, where the task bar still shows it.
+  if (watched != &window_ || event->type() != QEvent::Close) return false;
+  // Let the window decide first (it may be quitting). Without a tray, a refused close hid the
+  // window, which is then brought back minimised, where the task bar still shows it.
   static_cast<QObject&>(window_).event(event);
-  if (!event->isAccepted()) window_.showMinimized();
+  if (event->isAccepted()) {
+    emit closed();
+  } else if (!tray_) {
+    window_.showMinimized();
+  }
   return true;
 }
 

@@ -5,8 +5,9 @@
 //
 // Looks for a tray every few seconds only while there is none (a coarse timer; nothing runs
 // while a tray is there). GUI thread only; owned by the program's start, lives while the window
-// does. It watches the window's close events: the window's own close handling runs first, and
-// only a close that the window refused (it hid itself instead) is turned into a minimise.
+// does. It watches the window's close events: the window's own close handling runs first; a close
+// the window allowed is announced by closed() (the program ends then), and without a tray a close
+// the window refused (it hid itself instead) is turned into a minimise.
 #pragma once
 
 #include <QObject>
@@ -31,6 +32,12 @@ class TrayPresence : public QObject {
   // One look for a tray (the timer's tick; public so tests drive it).
   void poll();
   bool polling() const;
+
+  // Called once when a tray has appeared after the start: the icon is put into it.
+  std::function<void()> onTrayAppeared;
+
+ signals:
+  void closed();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

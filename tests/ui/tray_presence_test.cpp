@@ -26,6 +26,8 @@ TEST(TrayPresence, NoTrayShowsAndMinimisesUntilATrayAppears) {
   HidingWindow window;
   bool tray = false;
   TrayPresence presence(window, [&] { return tray; });
+  int appeared = 0;
+  presence.onTrayAppeared = [&] { ++appeared; };
   presence.start();
   EXPECT_TRUE(window.isVisible());
   EXPECT_TRUE(presence.polling());
@@ -36,8 +38,10 @@ TEST(TrayPresence, NoTrayShowsAndMinimisesUntilATrayAppears) {
 
   presence.poll();  // still no tray
   EXPECT_TRUE(presence.polling());
+  EXPECT_EQ(appeared, 0);
   tray = true;
   presence.poll();
+  EXPECT_EQ(appeared, 1);
   EXPECT_FALSE(presence.polling());
   EXPECT_TRUE(presence.trayAvailable());
   window.showNormal();
@@ -56,13 +60,18 @@ TEST(TrayPresence, WithATrayNothingChangesAndNothingPolls) {
   EXPECT_FALSE(window.isVisible());
 }
 
-TEST(TrayPresence, QuittingStillClosesWithoutATray) {
+TEST(TrayPresence, OnlyAnAllowedCloseIsAnnounced) {
   HidingWindow window;
   TrayPresence presence(window, [] { return false; });
+  int closed = 0;
+  QObject::connect(&presence, &TrayPresence::closed, [&] { ++closed; });
   presence.start();
+  EXPECT_FALSE(window.close());
+  EXPECT_EQ(closed, 0);
   window.quitting = true;
   EXPECT_TRUE(window.close());
   EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(closed, 1);
 }
 
 }  // namespace
