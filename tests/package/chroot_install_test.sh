@@ -39,7 +39,13 @@ unshare --mount --net --pid --fork true 2>/dev/null || skip "this kernel refuses
 mirror_reachable() { curl -fsS --max-time 15 -o /dev/null "$mirror/dists/$suite/Release"; }
 
 mkdir -p "$cache" "$archives/partial" "$lists/partial"
-work=$(mktemp -d /var/tmp/dovrik-chroot.XXXXXX)
+# One run at a time per cache; under the lock, what a killed run left behind can go.
+exec 9>"$cache/.lock"
+flock -w 600 9 || fail "another run has held $cache/.lock for ten minutes"
+for stale in "$cache"/run.*; do
+  if [[ -d $stale ]] && ! grep -q " $stale/" /proc/mounts; then rm -rf --one-file-system "$stale"; fi
+done
+work=$(mktemp -d "$cache/run.XXXXXX")
 root=$work/root
 cleanup() {
   # Mounts live only in the namespaces of the steps, so nothing is mounted here any more; the
@@ -54,12 +60,12 @@ trap cleanup EXIT
 
 # Runs a command inside the chroot in fresh mount and PID namespaces (and with "offline", in a
 # network namespace with nothing but a down loopback): a proc of its own, a minimal /dev on tmpfs,
-# the cached package lists and archives bound in.
+# the cached package lists and archives bound in. No step may take more than five minutes.
 in_chroot() {
   local net=()
   if [[ $1 == offline ]]; then net=(--net); fi
   shift
-  unshare --mount --propagation private --pid --fork --kill-child "${net[@]}" -- \
+  timeout 300 unshare --mount --propagation private --pid --fork --kill-child "${net[@]}" -- \
     /bin/bash -euc '
       root=$1 archives=$2 lists=$3
       shift 3
@@ -84,7 +90,7 @@ make_base() {
   step "making the base system with debootstrap (once; kept in $rootfs_tar)"
   mirror_reachable || skip "no cached base system and the Debian mirror $mirror is unreachable"
   local base=$work/base
-  timeout 600 debootstrap --variant=minbase "$suite" "$base" "$mirror" >"$work/debootstrap.log" 2>&1 ||
+  timeout 420 debootstrap --variant=minbase "$suite" "$base" "$mirror" >"$work/debootstrap.log" 2>&1 ||
     { tail -20 "$work/debootstrap.log"; fail "debootstrap did not finish"; }
   rm -f "$base/var/cache/apt/archives/"*.deb
   tar -C "$base" --numeric-owner -cf - . | zstd -q -T2 -o "$rootfs_tar.tmp"
@@ -92,10 +98,7 @@ make_base() {
   rm -rf --one-file-system "$base"
 }
 
-(
-  flock -w 900 9 || fail "another run holds the cache lock"
-  [[ -f $rootfs_tar ]] || make_base
-) 9>"$cache/.lock"
+[[ -f $rootfs_tar ]] || make_base
 
 step "unpacking a fresh Debian 12 system"
 mkdir "$root"
