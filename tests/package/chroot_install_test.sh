@@ -11,6 +11,7 @@
 # cache cannot serve.
 set -euo pipefail
 
+here=$(dirname "$(realpath "$0")")
 deb=$(realpath "$1")
 cache=$2
 mirror=${DOVRIK_DEBIAN_MIRROR:-http://deb.debian.org/debian}
@@ -30,7 +31,7 @@ fail() {
 step() { echo "--- $(date +%T) $*"; }
 
 [[ $(id -u) -eq 0 ]] || skip "needs root (debootstrap, chroot and namespaces)"
-for tool in debootstrap unshare chroot zstd curl; do
+for tool in debootstrap unshare chroot zstd curl ip; do
   command -v "$tool" >/dev/null || skip "$tool is not installed (tools/deps.d/packaging.txt)"
 done
 [[ -f $deb ]] || fail "no package at $deb"
@@ -62,13 +63,13 @@ trap cleanup EXIT
 # network namespace with nothing but a down loopback): a proc of its own, a minimal /dev on tmpfs,
 # the cached package lists and archives bound in. No step may take more than five minutes.
 in_chroot() {
-  local net=()
-  if [[ $1 == offline ]]; then net=(--net); fi
+  local mode=$1 net=()
+  if [[ $mode == offline ]]; then net=(--net); fi
   shift
   timeout 300 unshare --mount --propagation private --pid --fork --kill-child "${net[@]}" -- \
     /bin/bash -euc '
-      root=$1 archives=$2 lists=$3
-      shift 3
+      root=$1 archives=$2 lists=$3 mode=$4
+      shift 4
       mount -t proc proc "$root/proc"
       mount -t tmpfs -o mode=0755,size=1m dovrik-dev "$root/dev"
       mknod -m 666 "$root/dev/null" c 1 3
@@ -80,9 +81,11 @@ in_chroot() {
       mkdir "$root/dev/shm" "$root/dev/pts"
       mount --bind "$archives" "$root/var/cache/apt/archives"
       mount --bind "$lists" "$root/var/lib/apt/lists"
+      # Offline: a network of loopback only, up as on any machine.
+      if [[ $mode == offline ]]; then ip link set lo up; fi
       exec chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
         LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"
-    ' in_chroot "$root" "$archives" "$lists" "$@"
+    ' in_chroot "$root" "$archives" "$lists" "$mode" "$@"
 }
 
 # The base system: made once with debootstrap, kept as a tarball.
@@ -105,7 +108,7 @@ mkdir "$root"
 zstd -dc "$rootfs_tar" | tar -C "$root" --numeric-owner -xf -
 # A throwaway system: dpkg may skip its fsync calls, which otherwise take most of the install time.
 echo force-unsafe-io >"$root/etc/dpkg/dpkg.cfg.d/test-unsafe-io"
-cp "$deb" "$root/tmp/"
+cp "$deb" "$here/start_installed.sh" "$root/tmp/"
 pkg=/tmp/$(basename "$deb")
 chmod 0644 "$root$pkg"
 
@@ -130,33 +133,7 @@ in_chroot offline dpkg -L dovrik >"$work/files.txt"
 grep -qx /usr/bin/dovrik "$work/files.txt" || fail "the package has no /usr/bin/dovrik"
 
 step "starting /usr/bin/dovrik"
-in_chroot offline /bin/bash -c '
-  set -u
-  missing=$(ldd /usr/bin/dovrik | grep "not found" || true)
-  if [[ -n $missing ]]; then echo "unresolved libraries: $missing"; exit 1; fi
-  export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$(mktemp -d) XDG_RUNTIME_DIR=$(mktemp -d)
-  export HOME=$(mktemp -d)
-  /usr/bin/dovrik >/tmp/dovrik.out 2>&1 &
-  pid=$!
-  # Reaching the message loop: the main thread blocks in poll/ppoll (syscall 7 or 271) with every
-  # library loaded. Checked every 50 ms, for 30 s at most.
-  in_loop=no
-  for _ in $(seq 600); do
-    if ! kill -0 "$pid" 2>/dev/null; then break; fi
-    read -r nr _ <"/proc/$pid/syscall" || true
-    if [[ $nr == 7 || $nr == 271 ]]; then in_loop=yes; break; fi
-    sleep 0.05
-  done
-  if [[ $in_loop != yes ]]; then
-    wait "$pid"; echo "dovrik ended (status $?) before reaching its message loop:"
-    cat /tmp/dovrik.out; exit 1
-  fi
-  echo "dovrik (pid $pid) waits in its message loop; ending it with SIGTERM"
-  kill -TERM "$pid"
-  wait "$pid"; status=$?
-  cat /tmp/dovrik.out
-  if [[ $status -ne 0 ]]; then echo "dovrik ended with status $status after SIGTERM"; exit 1; fi
-' || fail "dovrik did not start from its installed path"
+in_chroot offline /bin/bash /tmp/start_installed.sh || fail "dovrik did not start from its installed path"
 
 step "purging the package"
 in_chroot offline apt-get remove --purge -y -q dovrik >"$work/purge.log" 2>&1 ||
