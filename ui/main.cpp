@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
   platform::SetMainThread();
   QApplication app(argc, argv);
   QApplication::setApplicationDisplayName("Dovrik");
-  QGuiApplication::setDesktopFileName("dovrik");
+  // The installed menu entry: desktops match windows and tray items to it by this name.
+  QGuiApplication::setDesktopFileName("org.dovrik.Dovrik");
   QApplication::setQuitOnLastWindowClosed(false);  // the program lives in the tray
 
   QtDesktop desktop;
