@@ -86,6 +86,9 @@ int main(int argc, char** argv) {
       &presence, &TrayPresence::closed, &app,
       [&app, &ending] {
         ending = true;
+        // Before app.exec() runs, quit() has no loop to end: the first setup's modal window
+        // would stay open and the program with it. Closing that window ends its own loop.
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
         app.quit();
       },
       Qt::QueuedConnection);

@@ -1,9 +1,11 @@
 #!/bin/bash
-# Runs inside the test chroot: /usr/bin/dovrik resolves all its libraries, starts as a new user
-# would (no settings yet, no display: the offscreen platform), reaches its event loop, and ends
-# with status 0 on SIGTERM, as at the end of a desktop session.
+# The installed program (in the test chroot, or in an install tree) resolves all its libraries,
+# starts as a new user would (no settings yet, so the first setup's window is open; no display:
+# the offscreen platform), reaches its event loop, and on SIGTERM, as at the end of a desktop
+# session, ends with status 0 and the display font saved.
+#   start_installed.sh [PROGRAM]    (default /usr/bin/dovrik)
 set -u
-program=/usr/bin/dovrik
+program=${1:-/usr/bin/dovrik}
 fail() {
   echo "FAILED: $*"
   exit 1
@@ -54,4 +56,6 @@ wait "$pid"
 status=$?
 cat "$out"
 [[ $status -eq 0 ]] || fail "dovrik ended with status $status after SIGTERM"
+store=$XDG_CONFIG_HOME/dovrik/registry.reg
+grep -qF '\PELLORY\BaseFont]' "$store" 2>/dev/null || fail "no display font saved in $store"
 echo "dovrik started from $program and ended cleanly"
