@@ -70,7 +70,8 @@ int main(int argc, char** argv) {
   platform::SetMainThread();
   QApplication app(argc, argv);
   QApplication::setApplicationDisplayName("Dovrik");
-  QGuiApplication::setDesktopFileName("dovrik");
+  // The installed menu entry: desktops match windows and tray items to it by this name.
+  QGuiApplication::setDesktopFileName("org.dovrik.Dovrik");
   QApplication::setQuitOnLastWindowClosed(false);  // the program lives in the tray
 
   QtDesktop desktop;
@@ -84,6 +85,9 @@ int main(int argc, char** argv) {
       &presence, &TrayPresence::closed, &app,
       [&app, &ending] {
         ending = true;
+        // Before app.exec() runs, quit() has no loop to end: the first setup's modal window
+        // would stay open and the program with it. Closing that window ends its own loop.
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
         app.quit();
       },
       Qt::QueuedConnection);
