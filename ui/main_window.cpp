@@ -189,6 +189,14 @@ void MainWindow::connectWindows(SettingsWindow* settings, PasswordPrompt* prompt
   } else {
     setPasswordAsker(nullptr);
   }
+  // A certificate no authority vouches for is put to the user by the settings window, which
+  // keeps the servers' trusted certificates; without it the engine's answer stays "no".
+  engine_->OnTrustCertificate = nullptr;
+  if (settings) {
+    engine_->OnTrustCertificate = [this](TQuorrel*, const tQrCertificate& c, tQrTrust& answer) {
+      if (settings_) settings_->trustCertificate(c, answer);
+    };
+  }
   if (settings && prompt) {
     settings->onIncomingIdentityChanged = [this] {
       if (prompt_) prompt_->forgetPassword();

@@ -245,6 +245,20 @@ TEST_F(CommandsTest, AReplyToEncodedMailQuotesTheDecodedTextAndGoesOutDeclared) 
   for (unsigned char c : sent) EXPECT_LT(c, 0x80) << "8-bit byte on the wire";
 }
 
+TEST_F(CommandsTest, ACertificateQuestionFromTheEngineReachesTheUser) {
+  tQrCertificate certificate;
+  certificate.Server = "127.0.0.1";
+  certificate.Subject = "CN=my own server";
+  desktop_.answerChoice(1);  // once
+  tQrTrust answer = trNo;
+  TQuorrel& e = window_->engine();
+  ASSERT_TRUE(e.OnTrustCertificate);
+  e.OnTrustCertificate(&e, certificate, answer);
+  EXPECT_EQ(answer, trOnce);
+  ASSERT_EQ(desktop_.asked().size(), 1u);
+  EXPECT_TRUE(desktop_.asked()[0].text.contains("CN=my own server"));
+}
+
 TEST_F(CommandsTest, SaveAsWritesTheSelectedTabsOwnMessage) {
   Pop3({"Subject: one\r\n\r\nfirst\nbare LF\r\n", "Subject: two\r\n\r\nsecond\r\n",
         "Subject: three\r\n\r\nthird\r\n"});
