@@ -17,6 +17,7 @@ python3-gi and gir1.2-atspi-2.0.
 
 import ctypes
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -373,6 +374,42 @@ class VirtualDesktop:
         wait_for(lambda: '"panel"' in self.x_tree(), 15, "trayer's panel window")
         self.say("tray panel up")
 
+    def tray_icon(self, name):
+        """(x, y, w, h) on the screen of the icon that the program `name` (its X class or
+        instance, any case) docked in the tray panel, or None."""
+        lines = self.x_tree().splitlines()
+        for i, line in enumerate(lines):
+            if '("panel" "trayer")' not in line:
+                continue
+            depth = len(line) - len(line.lstrip())
+            for child in lines[i + 1:]:
+                if len(child) - len(child.lstrip()) <= depth:
+                    break
+                m = re.search(r'\("([^"]*)" "([^"]*)"\)\s+(\d+)x(\d+)\S*\s+\+(-?\d+)\+(-?\d+)', child)
+                if m and name.lower() in (m.group(1).lower(), m.group(2).lower()):
+                    w, h, x, y = (int(m.group(k)) for k in (3, 4, 5, 6))
+                    if w > 1 and h > 1:
+                        return x, y, w, h
+        return None
+
+    def popup_shown(self):
+        """(x, y, w, h) of a shown popup (a menu: a top-level override-redirect window), or
+        None."""
+        ids = self.run(["xdotool", "search", "--onlyvisible", "--name", ""], timeout=10)
+        for wid in ids.stdout.split():
+            info = self.run(["xwininfo", "-id", wid, "-children", "-stats"], timeout=10).stdout
+            on_root = re.search(r"Parent window id: \S+ \(the root window\)", info)
+            if not on_root or "Override Redirect State: yes" not in info:
+                continue
+            values = dict(re.findall(r"^\s*(Absolute upper-left X|Absolute upper-left Y|Width|"
+                                     r"Height):\s+(-?\d+)", info, re.M))
+            box = tuple(int(values.get(k, 0)) for k in ("Absolute upper-left X",
+                                                         "Absolute upper-left Y", "Width",
+                                                         "Height"))
+            if box[2] > 1 and box[3] > 1:
+                return box
+        return None
+
     def x_tree(self):
         return subprocess.run(["xwininfo", "-root", "-tree"], env=self.env, capture_output=True,
                               text=True, timeout=10).stdout
@@ -412,6 +449,19 @@ class VirtualDesktop:
 
     def type_keys(self, text):
         self.xdotool("type", "--delay", "10", text)
+
+    def settled_screenshot(self, path, box=None, timeout=5):
+        """A screenshot once the picture has stopped changing (two equal in a row): windows
+        that were just shown or changed have painted."""
+        previous = None
+        deadline = time.monotonic() + timeout
+        while True:
+            self.screenshot(path, box)
+            with open(path, "rb") as f:
+                current = f.read()
+            if current == previous or time.monotonic() >= deadline:
+                return path
+            previous = current
 
     def screenshot(self, path, box=None):
         """The whole screen, or the box (x, y, w, h) of it, as a PNG at path."""
