@@ -308,6 +308,17 @@ def case_first_start_to_exit():
         arrived = wait_for(reply_arrived, 60, "the reply in the Maildir")
         assert "=>Remember the milk." in arrived, arrived
 
+        # Check now: the reply is the third message; the tabs are rebuilt.
+        dovrik.menu("Check Now")
+        dovrik.wait_status(1, "Checked 2 times")
+        dovrik.wait_status(0, lambda t: bool(re.match(r"\d+ bytes in 3 message\(s\)$", t or "")))
+        subjects = {}
+        for index in range(3):
+            dovrik.select_tab(index)
+            wait_for(lambda: dovrik.header().get("subject"), 30, f"message {index}'s header")
+            subjects[dovrik.header()["subject"]] = index
+        assert sorted(subjects) == ["Lunch?", "Notes to self", "Re: Notes to self"], subjects
+
         # Delete "Lunch?": asked, then gone from the server; the check that follows shows it.
         lunch = [p for p in maildir_files(env) if "e2e-b-" in p]
         assert len(lunch) == 1, lunch
@@ -315,12 +326,12 @@ def case_first_start_to_exit():
         wait_for(lambda: dovrik.header().get("subject") == "Lunch?", 30, "Lunch? shown")
         dovrik.menu("More", "Delete")
         dovrik.answer("Are you sure you want to delete this message from server?", "Yes")
-        wait_for(lambda: not os.path.exists(lunch[0]) and not glob.glob(
-            os.path.join(env["DOVRIK_MAILDIR"], "*", f"*e2e-b-{tag}*")), 30,
-            "Lunch? gone from the Maildir")
-        # The note and the reply remain.
+        wait_for(lambda: not glob.glob(os.path.join(env["DOVRIK_MAILDIR"], "*", f"*e2e-b-{tag}*")),
+                 30, "Lunch? gone from the Maildir")
+        # The note and the reply remain, and the window says so.
+        dovrik.wait_status(1, "Checked 3 times")
         dovrik.wait_status(0, lambda t: bool(re.match(r"\d+ bytes in 2 message\(s\)$", t or "")))
-        dovrik.wait_status(1, "Checked 2 times")
+        assert len(dovrik.tabs()) == 2
 
         # Exit from the tray menu; "Prompt on exit" is on, so it asks first.
         dovrik.tray_menu_shot(artefact("e2e-tray-menu.png"))
