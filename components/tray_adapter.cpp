@@ -2,7 +2,8 @@
 
 #include <QCursor>
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
@@ -15,10 +16,14 @@ namespace {
 bool StatusNotifierHostRegistered() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return false;
-  QDBusInterface watcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
-                         QStringLiteral("/StatusNotifierWatcher"),
-                         QStringLiteral("org.kde.StatusNotifierWatcher"), bus);
-  return watcher.isValid() && watcher.property("IsStatusNotifierHostRegistered").toBool();
+  const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+  QDBusMessage get = QDBusMessage::createMethodCall(
+      watcher, QStringLiteral("/StatusNotifierWatcher"),
+      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
+  const QDBusMessage reply = bus.call(get);
+  return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+         qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool();
 }
 
 }  // namespace

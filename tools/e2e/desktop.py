@@ -224,6 +224,10 @@ class VirtualDesktop:
         }
         for name in ("config", "cache", "data"):
             os.makedirs(os.path.join(self.tmp, name), exist_ok=True)
+        # A sanitizer build's options reach the programs under test.
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"):
+            if name in os.environ:
+                self.env[name] = os.environ[name]
         self._start_x()
         if self.want_bus:
             self._start_session_bus()
