@@ -104,6 +104,31 @@ def case_no_tray_shows_main_window():
         assert terminate(dovrik) == 0
 
 
+def case_status_notifier_item():
+    import sni
+
+    # A desktop whose tray is a StatusNotifierItem host, with no X11 tray at all.
+    with VirtualDesktop(tray=False, sni_watcher=True) as desk:
+        dovrik = start_with_settings(desk, popup=False)
+        item = sni.wait_for_item(desk)
+        first = item.properties()
+        sni.save_icon(first, artefact("e2e-dovrik-sni-icon.png"))
+        assert first["ToolTip"][2] in ("Not checked yet", "Checking mail"), first["ToolTip"]
+        labels = [label for _, label, _, visible, kind in item.menu_items()
+                  if visible and kind != "separator"]
+        assert labels == ["Active", "Check now", "Settings", "Exit"], labels
+        dovrik.answer_password("secret")
+        wait_for(lambda: re.match(r"\d+ bytes in 3 message\(s\)$",
+                                  item.properties()["ToolTip"][2]), 30, "the summary as tooltip")
+        # Mail waits: the icon changed to the new-mail picture.
+        assert item.properties()["IconPixmap"] != first["IconPixmap"]
+        # The tray is there, so the main window stays hidden.
+        assert not dovrik.has_window("Pellory")
+        item.click_menu_item("Exit")
+        assert dovrik.exit_code(20) == 0, dovrik.process.errors()
+        no_crash(dovrik.process)
+
+
 def case_no_session_bus():
     # A session bus address that leads nowhere (and no bus is started on the fly): the tray and
     # the windows work without one.
