@@ -1,0 +1,58 @@
+#include "ui/desktop.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFontDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+#include "settings/ask_yes_no.h"
+
+namespace dovrik {
+
+int QtDesktop::runModal(QDialog& dialog) {
+  return dialog.exec();
+}
+
+bool QtDesktop::askYesNo(QWidget* parent, std::string_view question) {
+  return AskYesNo(question, parent);
+}
+
+std::optional<QString> QtDesktop::askText(QWidget* parent, const QString& caption,
+                                          const QString& prompt, const QString& initial) {
+  bool ok = false;
+  QString text = QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, initial, &ok);
+  if (!ok) return std::nullopt;
+  return text;
+}
+
+std::optional<QString> QtDesktop::askSaveFile(QWidget* parent, SaveFileRequest& request) {
+  QFileDialog dialog(parent, request.title);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilters(request.filters);
+  if (request.filter_index >= 0 && request.filter_index < request.filters.size())
+    dialog.selectNameFilter(request.filters.at(request.filter_index));
+  dialog.setDefaultSuffix(request.default_suffix);
+  if (!request.last_file.isEmpty()) dialog.selectFile(request.last_file);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  const qsizetype filter = request.filters.indexOf(dialog.selectedNameFilter());
+  if (filter >= 0) request.filter_index = static_cast<int>(filter);
+  request.last_file = dialog.selectedFiles().constFirst();
+  return request.last_file;
+}
+
+std::optional<QFont> QtDesktop::askFont(QWidget* parent, const QFont& current) {
+  bool ok = false;
+  QFont font = QFontDialog::getFont(&ok, current, parent);
+  if (!ok) return std::nullopt;
+  return font;
+}
+
+void QtDesktop::showMessage(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
+                  QMessageBox::Ok, parent);
+  box.exec();
+}
+
+}  // namespace dovrik

@@ -1,0 +1,112 @@
+// dovrik: the program. One copy per user and display; the four windows in their order; a hidden
+// main window with only the tray icon; the event loop until the main window closes.
+#include <QApplication>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <cstdio>
+#include <cstdlib>
+
+#include "components/rx_tray.h"
+#include "components/tray_adapter.h"
+#include "platform/message_queue.h"
+#include "ui/compose_window.h"
+#include "ui/desktop.h"
+#include "ui/instance_lock.h"
+#include "ui/main_window.h"
+#include "ui/password_prompt.h"
+#include "ui/session_end.h"
+#include "ui/settings_window.h"
+#include "ui/tray_presence.h"
+
+namespace {
+
+constexpr const char* kRefusal = "One Quorrel is enough!";
+
+bool Set(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] != '\0';
+}
+
+bool HaveDisplay() {
+  return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM");
+}
+
+// The running copy is told nothing. The box comes before the application's title is set, so its
+// caption is the platform's default for the program.
+int RefuseSecondCopy(int argc, char** argv) {
+  if (!HaveDisplay()) {
+    std::fprintf(stderr, "%s\n", kRefusal);
+    return 1;
+  }
+  QApplication app(argc, argv);
+  QMessageBox box(QMessageBox::NoIcon, QString(), kRefusal, QMessageBox::Ok);
+  box.setObjectName("OneCopyOnly");
+  box.exec();
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace dovrik;
+
+  const InstanceLock lock = InstanceLock::Acquire();
+  switch (lock.state()) {
+    case InstanceLock::State::kTakenByAnother:
+      return RefuseSecondCopy(argc, argv);
+    case InstanceLock::State::kFailed:
+      std::fprintf(stderr, "dovrik: cannot tell whether another copy runs: %s\n",
+                   lock.error().c_str());
+      return 1;
+    case InstanceLock::State::kHeld:
+      if (!lock.error().empty()) std::fprintf(stderr, "dovrik: %s\n", lock.error().c_str());
+      break;
+  }
+  if (!HaveDisplay()) {
+    std::fprintf(stderr,
+                 "dovrik: no desktop to show on: neither DISPLAY nor WAYLAND_DISPLAY is set\n");
+    return 1;
+  }
+
+  platform::SetMainThread();
+  QApplication app(argc, argv);
+  QApplication::setApplicationDisplayName("Dovrik");
+  QGuiApplication::setDesktopFileName("dovrik");
+  QApplication::setQuitOnLastWindowClosed(false);  // the program lives in the tray
+
+  QtDesktop desktop;
+  MainWindow main(desktop);
+  TrayPresence presence(main);
+  presence.onTrayAppeared = [&main] {
+    if (main.tray().Active() && !main.tray().InTray()) main.tray().SetActive(true);
+  };
+  bool ending = false;
+  QObject::connect(
+      &presence, &TrayPresence::closed, &app,
+      [&app, &ending] {
+        ending = true;
+        app.quit();
+      },
+      Qt::QueuedConnection);
+  SessionEnd session_end([&main] { main.close(); });
+
+  SettingsWindow settings(MainWindowLink{&main.engine(), [&main] { main.checkNow(); },
+                                         [&main] { return main.logLines(); }},
+                          desktop);
+  settings.formCreate();
+  if (ending) return 0;  // the session ended during the first setup
+  ComposeWindow compose(desktop, [&settings] { return settings.senderText(); });
+  PasswordPrompt prompt(desktop, [&settings] { return settings.timeoutText(); });
+  settings.onIncomingIdentityChanged = [&prompt] { prompt.forgetPassword(); };
+  main.setOptions({[&settings] { return settings.popupOnNewMessage(); },
+                   [&settings] { return settings.autoGetMessage(); },
+                   [&settings] { return settings.logEnabled(); },
+                   [&prompt] { prompt.setPassConfirmed(true); },
+                   {}});
+  main.setPasswordAsker([&prompt](std::string& pass) { return prompt.askPassword(pass); });
+  main.addBaseFontTarget(&compose.textArea());
+  main.applyBaseFont();
+
+  presence.start();  // the tray icon alone, or the window where there is no tray
+  return app.exec() == 0 ? 0 : 1;
+}

@@ -1,0 +1,402 @@
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTime>
+#include <QVBoxLayout>
+
+#include "components/rx_tray.h"
+#include "engine/quorrel.h"
+#include "settings/font_registry.h"
+#include "settings/registry_exception.h"
+#include "socket/queue_bridge.h"
+#include "ui/app_icons.h"
+#include "ui/credits_text.h"
+#include "ui/display_text.h"
+#include "ui/message_tab_bar.h"
+#include "ui/status_panels.h"
+
+#ifndef DOVRIK_VERSION
+#define DOVRIK_VERSION "0"
+#endif
+
+namespace dovrik {
+namespace {
+
+constexpr const char* kFontKey = "PELLORY\\BaseFont";
+// Header values are shown on one line: a label never needs more characters than this.
+constexpr qsizetype kHeaderShownChars = 1000;
+
+QString OneLineLabelText(const std::string& bytes) {
+  QString text = DisplayText(std::string_view(bytes).substr(0, kHeaderShownChars * 4));
+  text.truncate(kHeaderShownChars);
+  for (QChar& c : text) {
+    if (c.unicode() < 0x20 || c.unicode() == 0x7f) c = QChar(' ');
+  }
+  return text;
+}
+
+std::string LocaleTimeText() {
+  return QLocale::system().toString(QTime::currentTime(), QLocale::ShortFormat).toStdString();
+}
+
+}  // namespace
+
+MainWindow::MainWindow(Desktop& desktop, QWidget* parent, std::unique_ptr<TrayAdapter> tray)
+    : QMainWindow(parent),
+      desktop_(desktop),
+      bridge_(new QueueBridge(this)),
+      engine_(std::make_unique<TQuorrel>()),
+      tray_(new TRxTray(this, std::move(tray))),
+      app_icon_(ApplicationIcon()),
+      new_mail_icon_(NewMailIcon()) {
+  setObjectName("Form1");
+  setWindowTitle("Pellory");
+  setAccessibleName("Pellory");
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setWindowIcon(app_icon_);
+  resize(431, 294);
+
+  // The engine's values as the window was designed; the settings window replaces them.
+  engine_->SetUserName("SomeUser");
+  engine_->SetInPort("pop3");
+  engine_->SetOutPort("smtp");
+  engine_->SetCheckEvery(10);
+  engine_->SetTimeOut(10);
+  engine_->SetCheckActive(false);
+
+  createMenus();
+  createViews();
+  createStatusBar();
+
+  // Creation proper. The lists live in the presenter; the log starts with the credits text.
+  setProperty("dovrikInstanceMarker", kInstanceMarker);
+  tray_->SetHint(kNotCheckedHint);  // as designed: set before the icon puts it into the tray
+  tray_->SetPopupMenu(tray_menu_);
+  tray_->SetIcon(app_icon_);
+  presenter_ = std::make_unique<MailboxPresenter>(*engine_, static_cast<MailboxView&>(*this),
+                                                  CreditsText(DOVRIK_VERSION, date_.LCDate()));
+  setOptions({});
+  refresh(~0u);
+  try {
+    LoadFontFromRegistry(base_font_, kFontKey);
+  } catch (const ERegistryException& e) {
+    qWarning("The stored base font could not be read, the default is used: %s", e.what());
+  }
+
+  engine_->OnActionStart = [this](TQuorrel*, tQrAction a) { presenter_->actionStarted(a); };
+  engine_->OnActionDone = [this](TQuorrel*, tQrAction a) { presenter_->actionDone(a); };
+  engine_->OnGetPass = [this](TQuorrel*, std::string& pass) {
+    if (!ask_password_ || !ask_password_(pass)) pass.clear();
+  };
+  tray_->Loaded();
+}
+
+MainWindow::~MainWindow() {
+  presenter_->setDestroying();
+  engine_->OnGetPass = nullptr;
+  try {
+    SaveFontToRegistry(base_font_, kFontKey);
+  } catch (const ERegistryException& e) {
+    qWarning("The base font could not be saved: %s", e.what());
+  }
+  // The engine goes first, while the presenter it reports to still exists.
+  engine_.reset();
+}
+
+void MainWindow::setOptions(MailboxOptions options) {
+  if (!options.time_text) options.time_text = LocaleTimeText;
+  presenter_->setOptions(std::move(options));
+}
+
+void MainWindow::setPasswordAsker(std::function<bool(std::string&)> ask) {
+  ask_password_ = std::move(ask);
+}
+
+QAction* MainWindow::addItem(QMenu* menu, const char* name, const QString& caption) {
+  auto* item = new QAction(caption, menu);
+  item->setObjectName(name);
+  menu->addAction(item);
+  actions_[name] = item;
+  return item;
+}
+
+void MainWindow::createMenus() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName("MM1");
+  auto* check = new QAction("&Check Now", bar);
+  check->setObjectName("CheckNow2");
+  actions_["CheckNow2"] = check;
+  bar->addAction(check);
+  QMenu* more = bar->addMenu("&More");
+  more->setObjectName("Else1Menu");
+  more->menuAction()->setObjectName("Else1");
+  actions_["Else1"] = more->menuAction();
+  addItem(more, "Settings2", "&Settings");
+  more->addSeparator()->setObjectName("N3");
+  for (auto [name, caption] : {std::pair{"GetMessage1", "&Get Message"},
+                               {"Reply1", "&Reply"},
+                               {"Saveas1", "Sa&ve as..."},
+                               {"Delete1", "&Delete"},
+                               {"Abort1", "&Abort"}}) {
+    addItem(more, name, caption)->setEnabled(false);
+  }
+  more->addSeparator()->setObjectName("N4");
+  addItem(more, "Newmessage1", "&New message");
+  more->addSeparator()->setObjectName("N5");
+  addItem(more, "Font1", "&Font");
+  for (auto [name, caption] : {std::pair{"Hide1", "&Hide"}, {"Exit2", "&Destroy"}}) {
+    auto* item = new QAction(caption, bar);
+    item->setObjectName(name);
+    actions_[name] = item;
+    bar->addAction(item);
+  }
+
+  tray_menu_ = new QMenu(this);
+  tray_menu_->setObjectName("PM1");
+  addItem(tray_menu_, "Active1", "Active")->setCheckable(true);
+  tray_menu_->addSeparator()->setObjectName("N2");
+  addItem(tray_menu_, "Checknow1", "Check now");
+  addItem(tray_menu_, "Settings1", "Settings");
+  tray_menu_->addSeparator()->setObjectName("N1");
+  addItem(tray_menu_, "Exit1", "Exit");
+  for (auto& [name, item] : actions_) {
+    if (!item->text().isEmpty()) item->setToolTip(QString(item->text()).remove('&'));
+  }
+}
+
+QAction* MainWindow::action(const char* name) const {
+  auto it = actions_.find(name);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+void MainWindow::createViews() {
+  auto* central = new QWidget(this);
+  central->setObjectName("TC1Area");
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(2, 2, 2, 0);
+  column->setSpacing(0);
+
+  tabs_ = new MessageTabBar(central);
+  tabs_->setObjectName("TC1");
+  tabs_->setAccessibleName("Messages");
+  column->addWidget(tabs_);
+
+  auto* page = new QFrame(central);
+  page->setObjectName("TC1Page");
+  page->setFrameShape(QFrame::StyledPanel);
+  auto* page_column = new QVBoxLayout(page);
+  page_column->setContentsMargins(2, 2, 2, 2);
+  page_column->setSpacing(0);
+  column->addWidget(page, 1);
+
+  header_panel_ = new QWidget(page);
+  header_panel_->setObjectName("Panel3");
+  header_panel_->setAccessibleName("Message header");
+  header_panel_->hide();
+  header_panel_->installEventFilter(this);
+  page_column->addWidget(header_panel_);
+  for (auto [name, caption] : {std::pair{"LDateC", "DATE:"},
+                               {"LFromC", "FROM:"},
+                               {"LToC", "TO:"},
+                               {"LSubjectC", "SUBJECT:"}}) {
+    auto* label = new QLabel(caption, header_panel_);
+    label->setObjectName(name);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    header_labels_[name] = label;
+  }
+  for (const char* name : {"LDate", "LFrom", "LTo", "LSubject"}) {
+    auto* label = new QLabel(header_panel_);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    header_labels_[name] = label;
+  }
+  QFont bold = header_labels_["LFrom"]->font();
+  bold.setBold(true);
+  header_labels_["LFrom"]->setFont(bold);
+  auto* image = new QLabel(header_panel_);  // holds the new-mail picture; never shown
+  image->setObjectName("Image1");
+  image->setPixmap(new_mail_icon_.pixmap(32, 32));
+  image->setGeometry(0, 0, 32, 32);
+  image->hide();
+
+  text_view_ = new QPlainTextEdit(page);
+  text_view_->setObjectName("Memo2");
+  text_view_->setAccessibleName("Message text");
+  text_view_->setReadOnly(true);
+  text_view_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  text_view_->setWordWrapMode(QTextOption::NoWrap);
+  text_view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  text_view_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  page_column->addWidget(text_view_, 1);
+  setCentralWidget(central);
+
+  connect(tabs_, &MessageTabBar::currentChanged, this, [this](int index) {
+    if (!syncing_tabs_) presenter_->selectTab(index);
+  });
+  // Ctrl+PgUp / Ctrl+PgDn switch tabs wherever the focus is inside the window.
+  auto* previous = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp), this);
+  auto* next = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown), this);
+  connect(previous, &QShortcut::activated, this,
+          [this] { tabs_->setCurrentIndex(tabs_->currentIndex() - 1); });
+  connect(next, &QShortcut::activated, this,
+          [this] { tabs_->setCurrentIndex(tabs_->currentIndex() + 1); });
+}
+
+void MainWindow::createStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setObjectName("SB1");
+  bar->setSizeGripEnabled(false);
+  auto* panels = new StatusPanels({150, 100, 150, 100}, bar);
+  panels->setObjectName("SB1Panels");
+  for (int i = 0; i < 4; ++i) status_panels_[i] = panels->panel(i);
+  bar->addWidget(panels, 1);
+  status_bar_ = bar;
+}
+
+void MainWindow::layoutHeader() {
+  const QFontMetrics fm = header_labels_["LDateC"]->fontMetrics();
+  const int step = std::max(12, fm.height());
+  int caption_width = 0;
+  for (const char* name : {"LDateC", "LFromC", "LToC", "LSubjectC"}) {
+    caption_width = std::max(caption_width, fm.horizontalAdvance(header_labels_[name]->text()));
+  }
+  header_panel_->setFixedHeight(std::max(50, 4 * step + 2));
+  const int value_left = 4 + caption_width + 6;
+  const int value_width = std::max(0, header_panel_->width() - value_left - 4);
+  const char* rows[4][2] = {
+      {"LDateC", "LDate"}, {"LFromC", "LFrom"}, {"LToC", "LTo"}, {"LSubjectC", "LSubject"}};
+  for (int row = 0; row < 4; ++row) {
+    header_labels_[rows[row][0]]->setGeometry(4, 1 + row * step, caption_width, step);
+    QLabel* value = header_labels_[rows[row][1]];
+    value->setGeometry(value_left, 1 + row * step, value_width, step);
+    const QString& full = header_texts_[rows[row][1]];
+    value->setText(value->fontMetrics().elidedText(full, Qt::ElideRight, value_width));
+    value->setToolTip(full.size() > kHeaderShownChars / 4 ? full.left(kHeaderShownChars / 4)
+                                                          : full);
+  }
+}
+
+QString MainWindow::headerText(const char* label_name) const {
+  auto it = header_texts_.find(label_name);
+  return it == header_texts_.end() ? QString() : it->second;
+}
+
+void MainWindow::refresh(unsigned parts) {
+  if (parts & kTabs) refreshTabs();
+  if (parts & kMessage) refreshMessage();
+  if (parts & kMenus) refreshMenus();
+  if (parts & kStatus) refreshStatus();
+  if (parts & kTray) refreshTray();
+}
+
+void MainWindow::refreshTabs() {
+  const MailboxScreen& s = presenter_->screen();
+  // The presenter moved the selection itself: the tab bar follows without reporting back.
+  syncing_tabs_ = true;
+  if (s.tabs_generation != tabs_generation_shown_) {
+    tabs_->setCount(s.tab_count);
+    tabs_generation_shown_ = s.tabs_generation;
+  }
+  if (s.selected >= 0) tabs_->setCurrentIndex(s.selected);
+  syncing_tabs_ = false;
+}
+
+void MainWindow::refreshMessage() {
+  const MailboxScreen& s = presenter_->screen();
+  header_panel_->setVisible(s.header_visible);
+  if (s.header_visible) {
+    header_texts_["LDate"] = OneLineLabelText(s.header.Date);
+    header_texts_["LFrom"] = OneLineLabelText(s.header.From);
+    header_texts_["LTo"] = OneLineLabelText(s.header.To);
+    header_texts_["LSubject"] = OneLineLabelText(s.header.Subject);
+    layoutHeader();
+  }
+  text_view_->setPlainText(DisplayText(s.text));
+}
+
+void MainWindow::refreshMenus() {
+  const MenuStates& m = presenter_->screen().menus;
+  actions_["GetMessage1"]->setEnabled(m.get_message);
+  actions_["Reply1"]->setEnabled(m.reply);
+  actions_["Saveas1"]->setEnabled(m.save_as);
+  actions_["Delete1"]->setEnabled(m.delete_);
+  actions_["Abort1"]->setEnabled(m.abort);
+}
+
+void MainWindow::refreshStatus() {
+  const MailboxScreen& s = presenter_->screen();
+  for (int i = 0; i < 4; ++i) status_panels_[i]->setText(DisplayText(s.status[i]));
+  status_bar_->setToolTip(DisplayText(s.status_hint));
+}
+
+void MainWindow::refreshTray() {
+  const MailboxScreen& s = presenter_->screen();
+  tray_->SetIcon(s.tray_new_mail ? new_mail_icon_ : app_icon_);
+  tray_->SetHint(DisplayText(s.tray_hint));
+}
+
+void MainWindow::popUp() {
+  show();
+  raise();
+  activateWindow();
+}
+
+QFont MainWindow::baseFont() const {
+  return base_font_.ToQFont();
+}
+
+void MainWindow::setBaseFont(const QFont& font) {
+  base_font_.AssignQFont(font);
+  applyBaseFont();
+}
+
+void MainWindow::addBaseFontTarget(QWidget* widget) {
+  font_targets_.emplace_back(widget);
+  applyBaseFont();
+}
+
+void MainWindow::applyBaseFont() {
+  const QFont font = base_font_.ToQFont();
+  QPalette palette = text_view_->palette();
+  palette.setColor(QPalette::Text, base_font_.ToQColor());
+  text_view_->setFont(font);
+  text_view_->setPalette(palette);
+  header_labels_["LSubject"]->setFont(font);
+  for (const QPointer<QWidget>& target : font_targets_) {
+    if (!target) continue;
+    target->setFont(font);
+    QPalette p = target->palette();
+    p.setColor(QPalette::Text, base_font_.ToQColor());
+    target->setPalette(p);
+  }
+  layoutHeader();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  if (!centred_) {
+    centred_ = true;
+    if (QScreen* screen = this->screen()) {
+      QRect frame = frameGeometry();
+      frame.moveCenter(screen->availableGeometry().center());
+      move(frame.topLeft());
+    }
+  }
+  applyBaseFont();
+  QMainWindow::showEvent(event);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == header_panel_ && event->type() == QEvent::Resize) layoutHeader();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace dovrik

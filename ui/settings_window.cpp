@@ -1,0 +1,306 @@
+#include "ui/settings_window.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "engine/quorrel.h"
+#include "settings/registry.h"
+#include "ui/apply_settings.h"
+#include "ui/desktop.h"
+#include "ui/display_text.h"
+#include "ui/registry_layout.h"
+
+namespace dovrik {
+namespace {
+
+QString Caption(const QString& text) {
+  QString plain = text;
+  return plain.remove(QLatin1Char('&'));
+}
+
+QLineEdit* MakeEdit(const char* name, QWidget* parent) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(QString::fromLatin1(name));
+  return edit;
+}
+
+QCheckBox* MakeCheckBox(const char* name, const QString& caption, QWidget* parent) {
+  auto* box = new QCheckBox(caption, parent);
+  box->setObjectName(QString::fromLatin1(name));
+  box->setAccessibleName(Caption(caption));
+  box->setChecked(true);
+  return box;
+}
+
+QPushButton* MakeButton(const char* name, const QString& caption, QWidget* parent) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setAccessibleName(Caption(caption));
+  button->setFlat(true);
+  button->setAutoDefault(false);
+  return button;
+}
+
+}  // namespace
+
+SettingsWindow::SettingsWindow(MainWindowLink main, Desktop& desktop, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      main_(std::move(main)),
+      desktop_(desktop) {
+  setObjectName(QStringLiteral("Form2"));
+  setWindowTitle(QStringLiteral("Dovrik settings"));
+  setAccessibleName(windowTitle());
+  buildControls();
+  connect(restore_button_, &QPushButton::clicked, this, [this] { restoreFromRegistry(); });
+  connect(save_button_, &QPushButton::clicked, this, &SettingsWindow::saveToRegistry);
+  connect(submit_button_, &QPushButton::clicked, this, [this] {
+    applySettings();
+    accept();
+  });
+}
+
+void SettingsWindow::buildControls() {
+  incoming_server_ = MakeEdit("Edit1", this);
+  incoming_port_ = MakeEdit("Edit4", this);
+  outgoing_server_ = MakeEdit("Edit7", this);
+  outgoing_port_ = MakeEdit("Edit8", this);
+  sender_ = MakeEdit("Edit9", this);
+  user_name_ = MakeEdit("Edit2", this);
+  check_every_ = MakeEdit("Edit5", this);
+  timeout_ = MakeEdit("Edit6", this);
+  popup_ = MakeCheckBox("CB1", QStringLiteral("&Popup on new message"), this);
+  auto_get_ = MakeCheckBox("CB2", QStringLiteral("&Auto get message"), this);
+  log_enabled_ = MakeCheckBox("CB3", QStringLiteral("&Log enabled"), this);
+  prompt_on_exit_ = MakeCheckBox("CB4", QStringLiteral("Pr&ompt on exit"), this);
+  restore_button_ = MakeButton("BRestore", QStringLiteral("&Restore from registry"), this);
+  save_button_ = MakeButton("BSave", QStringLiteral("&Save to registry"), this);
+  submit_button_ = MakeButton("BOK", QStringLiteral("S&ubmit"), this);
+  log_view_ = new QPlainTextEdit(this);
+
+  QFont bold = submit_button_->font();
+  bold.setBold(true);
+  submit_button_->setFont(bold);
+  // A flat button needs no room for a frame: as wide as its caption, so it fits beside the
+  // check boxes.
+  submit_button_->setFixedWidth(QFontMetrics(bold).horizontalAdvance(QStringLiteral("Submit")) +
+                                12);
+  QPalette green = submit_button_->palette();
+  green.setColor(QPalette::ButtonText, QColor(0, 128, 0));
+  submit_button_->setPalette(green);
+  submit_button_->setToolTip(QStringLiteral("OK"));
+
+  log_view_->setObjectName(QStringLiteral("Memo1"));
+  log_view_->setAccessibleName(QStringLiteral("Credits and log"));
+  log_view_->setReadOnly(true);
+  log_view_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  log_view_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  log_view_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  log_view_->setFixedHeight(179);
+  QPalette face = log_view_->palette();
+  face.setColor(QPalette::Base, face.color(QPalette::Button));
+  log_view_->setPalette(face);
+  log_view_->setFont(QFont(QStringLiteral("MS Serif")));
+
+  // The arrangement of the designed dialog, packed tight: the check boxes take most of the width
+  // of the lower rows, so "S&ubmit" stands beside them and the other two buttons above it.
+  auto label = [this](const QString& caption, QLineEdit* edit) {
+    auto* text = new QLabel(caption, this);
+    text->setBuddy(edit);
+    edit->setAccessibleName(caption);
+    return text;
+  };
+  auto* left = new QGridLayout;
+  left->setHorizontalSpacing(6);
+  left->setVerticalSpacing(1);
+  const std::pair<QString, QLineEdit*> left_fields[] = {
+      {QStringLiteral("Incoming server"), incoming_server_},
+      {QStringLiteral("Incoming port"), incoming_port_},
+      {QStringLiteral("Outcoming server"), outgoing_server_},
+      {QStringLiteral("Outcoming port"), outgoing_port_},
+  };
+  int row = 0;
+  for (const auto& [caption, edit] : left_fields) {
+    left->addWidget(label(caption, edit), row, 0);
+    left->addWidget(edit, row++, 1);
+  }
+  // "Your e-mail" has a shorter caption, so its field starts further left and is wider.
+  auto* sender_row = new QHBoxLayout;
+  sender_row->setSpacing(6);
+  sender_row->addWidget(label(QStringLiteral("Your e-mail"), sender_));
+  sender_row->addWidget(sender_, 1);
+  left->addLayout(sender_row, row, 0, 1, 2);
+
+  auto* right = new QGridLayout;
+  right->setHorizontalSpacing(4);
+  right->setVerticalSpacing(1);
+  right->addWidget(label(QStringLiteral("User"), user_name_), 0, 0);
+  right->addWidget(user_name_, 0, 1, 1, 2);
+  right->addWidget(label(QStringLiteral("Check every"), check_every_), 1, 0);
+  right->addWidget(check_every_, 1, 1);
+  right->addWidget(new QLabel(QStringLiteral("sec."), this), 1, 2);
+  right->addWidget(label(QStringLiteral("Timeout"), timeout_), 2, 0);
+  right->addWidget(timeout_, 2, 1);
+  right->addWidget(new QLabel(QStringLiteral("sec."), this), 2, 2);
+  right->addWidget(restore_button_, 3, 0, 1, 3, Qt::AlignRight);
+  right->addWidget(save_button_, 4, 0, 1, 3, Qt::AlignRight);
+  right->setRowStretch(5, 1);
+
+  // The fields take the width the captions and buttons leave; the numbers need only a few digits.
+  for (QLineEdit* edit :
+       {incoming_server_, incoming_port_, outgoing_server_, outgoing_port_, sender_, user_name_}) {
+    edit->setSizePolicy(QSizePolicy::Ignored, edit->sizePolicy().verticalPolicy());
+    edit->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
+  }
+  for (QLineEdit* edit : {check_every_, timeout_})
+    edit->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 10);
+
+  auto* top = new QHBoxLayout;
+  top->setSpacing(8);
+  top->addLayout(left, 1);
+  top->addLayout(right);
+
+  auto* switches = new QGridLayout;
+  switches->setHorizontalSpacing(6);
+  switches->setVerticalSpacing(0);
+  switches->addWidget(popup_, 0, 0);
+  switches->addWidget(auto_get_, 1, 0);
+  switches->addWidget(log_enabled_, 0, 1);
+  switches->addWidget(prompt_on_exit_, 1, 1);
+
+  auto* lower = new QHBoxLayout;
+  lower->setSpacing(6);
+  lower->addLayout(switches);
+  lower->addStretch();
+  lower->addWidget(submit_button_, 0, Qt::AlignTop);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(6, 6, 6, 0);
+  layout->setSpacing(2);
+  layout->addLayout(top);
+  layout->addLayout(lower);
+  layout->addStretch();
+  layout->addWidget(log_view_);
+  // The designed size; a larger desktop font grows the window rather than clipping its texts.
+  setFixedSize(QSize(366, 347).expandedTo(layout->minimumSize()));
+
+  QWidget* order[] = {incoming_server_, incoming_port_,  outgoing_server_, outgoing_port_,
+                      sender_,          user_name_,      check_every_,     timeout_,
+                      popup_,           auto_get_,       log_enabled_,     prompt_on_exit_,
+                      log_view_,        restore_button_, save_button_,     submit_button_};
+  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+void SettingsWindow::formCreate() {
+  if (restoreFromRegistry()) {
+    main_.engine->SetCheckActive(true);
+    if (main_.checkNow) main_.checkNow();
+  } else if (desktop_.runModal(*this) == QDialog::Accepted) {
+    main_.engine->SetCheckActive(true);
+  }
+}
+
+bool SettingsWindow::restoreFromRegistry() {
+  SettingsValues restored = values();
+  ResetToDefaults(restored);
+  std::string text;
+  try {
+    text = ReadRegString(kProgramKey, kSettingsValue, "");
+  } catch (const ERegistryException& error) {
+    desktop_.showMessage(
+        this,
+        QStringLiteral("The stored settings cannot be read: %1").arg(DisplayText(error.what())));
+  }
+  const bool found = ParseSettingsText(text, restored);
+  setValues(restored);
+  applySettings();
+  return found;
+}
+
+void SettingsWindow::saveToRegistry() {
+  try {
+    WriteRegString(kProgramKey, kSettingsValue, BuildSettingsText(values()));
+  } catch (const ERegistryException& error) {
+    desktop_.showMessage(
+        this, QStringLiteral("The settings could not be saved: %1").arg(DisplayText(error.what())));
+  }
+  applySettings();
+}
+
+void SettingsWindow::applySettings() {
+  SettingsValues applied = values();
+  const bool identity_changed = ApplySettingsToEngine(applied, *main_.engine);
+  check_every_->setText(DisplayText(applied.checkEvery));
+  timeout_->setText(DisplayText(applied.timeout));
+  if (identity_changed && onIncomingIdentityChanged) onIncomingIdentityChanged();
+}
+
+bool SettingsWindow::popupOnNewMessage() const {
+  return popup_->isChecked();
+}
+bool SettingsWindow::autoGetMessage() const {
+  return auto_get_->isChecked();
+}
+bool SettingsWindow::logEnabled() const {
+  return log_enabled_->isChecked();
+}
+bool SettingsWindow::promptOnExit() const {
+  return prompt_on_exit_->isChecked();
+}
+std::string SettingsWindow::senderText() const {
+  return BytesFromText(sender_->text());
+}
+QString SettingsWindow::timeoutText() const {
+  return timeout_->text();
+}
+
+void SettingsWindow::showEvent(QShowEvent* event) {
+  log_view_->setPlainText(main_.logLines ? main_.logLines().join(QLatin1Char('\n')) : QString());
+  if (const QScreen* screen = this->screen())
+    move(screen->availableGeometry().center() - rect().center());
+  QDialog::showEvent(event);
+}
+
+SettingsValues SettingsWindow::values() const {
+  SettingsValues v;
+  v.incomingServer = BytesFromText(incoming_server_->text());
+  v.incomingPort = BytesFromText(incoming_port_->text());
+  v.userName = BytesFromText(user_name_->text());
+  v.checkEvery = BytesFromText(check_every_->text());
+  v.timeout = BytesFromText(timeout_->text());
+  v.popupOnNewMessage = popup_->isChecked();
+  v.outgoingServer = BytesFromText(outgoing_server_->text());
+  v.outgoingPort = BytesFromText(outgoing_port_->text());
+  v.autoGetMessage = auto_get_->isChecked();
+  v.logEnabled = log_enabled_->isChecked();
+  v.promptOnExit = prompt_on_exit_->isChecked();
+  v.sender = BytesFromText(sender_->text());
+  return v;
+}
+
+void SettingsWindow::setValues(const SettingsValues& v) {
+  incoming_server_->setText(DisplayText(v.incomingServer));
+  incoming_port_->setText(DisplayText(v.incomingPort));
+  user_name_->setText(DisplayText(v.userName));
+  check_every_->setText(DisplayText(v.checkEvery));
+  timeout_->setText(DisplayText(v.timeout));
+  popup_->setChecked(v.popupOnNewMessage);
+  outgoing_server_->setText(DisplayText(v.outgoingServer));
+  outgoing_port_->setText(DisplayText(v.outgoingPort));
+  auto_get_->setChecked(v.autoGetMessage);
+  log_enabled_->setChecked(v.logEnabled);
+  prompt_on_exit_->setChecked(v.promptOnExit);
+  sender_->setText(DisplayText(v.sender));
+  // Show each text from its start, as typed, rather than scrolled to its end.
+  for (QLineEdit* edit : {incoming_server_, incoming_port_, outgoing_server_, outgoing_port_,
+                          sender_, user_name_, check_every_, timeout_})
+    edit->setCursorPosition(0);
+}
+
+}  // namespace dovrik
