@@ -124,7 +124,7 @@ def first_check(desk, mailbox):
     dovrik = Dovrik(desk, binary)
     prompt = dovrik.window("Password for e-mail server", 60)
     shown = time.monotonic()
-    dovrik.screen.widget(prompt, "Enter your password").set_text(mailbox.password)
+    dovrik.screen.widget(prompt, "Enter your password", "password text").set_text(mailbox.password)
     dovrik.screen.widget(prompt, "Send", "push button").press()
     answered = time.monotonic()
     wait_for(lambda: SUMMARY.match(dovrik.status(0) or ""), 60, "the check's result",

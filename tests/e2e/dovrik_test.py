@@ -63,8 +63,8 @@ def start_with_settings(desk, env=None, **settings):
     from dovrik_ui import Dovrik, settings_text, write_store
 
     pop3, smtp = demo_server(desk)
-    write_store(desk.env["XDG_CONFIG_HOME"], settings_text(pop3, smtp, "tester", SENDER,
-                                                           **settings))
+    config = (env or {}).get("XDG_CONFIG_HOME", desk.env["XDG_CONFIG_HOME"])
+    write_store(config, settings_text(pop3, smtp, "tester", SENDER, **settings))
     return Dovrik(desk, BIN, env=env)
 
 
@@ -202,13 +202,14 @@ def case_full_disk_store():
             before = open(store_path(config), "rb").read()
             dovrik.tray_icon()
             # Fill what is left of the disk.
-            with open(os.path.join(config, "filler"), "wb") as f:
-                try:
-                    while True:
-                        f.write(b"\0" * 4096)
-                        f.flush()
-                except OSError:
+            fd = os.open(os.path.join(config, "filler"), os.O_WRONLY | os.O_CREAT, 0o600)
+            try:
+                while os.write(fd, b"\0" * 4096) > 0:
                     pass
+            except OSError:
+                pass
+            finally:
+                os.close(fd)
             assert terminate(dovrik) == 0
             # The font could not be saved; the store is whole and as it was, no torn file.
             assert open(store_path(config), "rb").read() == before, read_store(config)
@@ -379,6 +380,12 @@ def main(case):
         return SKIP
     except (Failure, AssertionError) as failure:
         print(f"FAILED: {failure}")
+        return 1
+    except Exception as error:  # noqa: BLE001 - any other error fails the case, with its story
+        import traceback
+
+        traceback.print_exc()
+        print(f"FAILED: {error!r}")
         return 1
     print(f"{case}: passed")
     return 0

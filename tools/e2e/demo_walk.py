@@ -92,7 +92,7 @@ class Walk:
 
         print("3. The server wants a password: Dovrik asks for it in a prompt with a countdown.")
         prompt = d.window("Password for e-mail server")
-        field = d.screen.widget(prompt, "Enter your password")
+        field = d.screen.widget(prompt, "Enter your password", "password text")
         field.set_text(PASSWORD)
         self.picture("03-password.png", "the password prompt", prompt)
         d.screen.widget(prompt, "Send", "push button").press()

@@ -16,7 +16,6 @@ from desktop import Failure, wait_for
 SETTINGS = "Dovrik settings"
 PASSWORD = "Password for e-mail server"
 MAIN = "Pellory"
-STATUS_PANEL = "Status {}"
 SUMMARY = re.compile(r"^(\d+) bytes in (\d+) message\(s\)$")
 
 
@@ -154,7 +153,7 @@ class Dovrik:
 
     def answer_password(self, password, timeout=30):
         prompt = self.window(PASSWORD, timeout)
-        field = self.screen.widget(prompt, "Enter your password")
+        field = self.screen.widget(prompt, "Enter your password", "password text")
         field.set_text(password)
         self.screen.widget(prompt, "Send", "push button").press()
         self.window_gone(PASSWORD)
@@ -184,14 +183,21 @@ class Dovrik:
     def main_window(self, timeout=30):
         return self.window(MAIN, timeout)
 
+    def status_panel(self, panel):
+        """The status bar's panel (0..3, left to right); its name is what it shows."""
+        bar = self.main_window().find(role="status bar")
+        if bar is None:
+            return None
+        labels = [n for n in bar.walk(depth=4) if n.role == "label"]
+        labels.sort(key=lambda n: n.extents()[0])
+        return labels[panel] if panel < len(labels) else None
+
     def status(self, panel):
-        window = self.main_window()
-        node = window.find(name=STATUS_PANEL.format(panel))
+        node = self.status_panel(panel)
         return node.text() if node is not None else None
 
     def wait_status(self, panel, expected, timeout=60):
-        return self.screen.text_becomes(
-            lambda: self.main_window().find(name=STATUS_PANEL.format(panel)), expected, timeout)
+        return self.screen.text_becomes(lambda: self.status_panel(panel), expected, timeout)
 
     def summary(self):
         """(size, count) from status panel 0, or None while it shows something else."""

@@ -77,12 +77,14 @@ class TrayItem:
 
 
 def registered_items(desktop):
-    """[(bus name, path)] that the watcher has seen register, in order."""
+    """[(bus name, path)] registered with the watcher and not gone again, in order."""
     found = []
     for line in desktop.watcher.output().splitlines():
         parts = line.split()
         if len(parts) == 3 and parts[0] == "registered":
             found.append((parts[1], parts[2]))
+        elif len(parts) == 3 and parts[0] == "unregistered" and (parts[1], parts[2]) in found:
+            found.remove((parts[1], parts[2]))
     return found
 
 
