@@ -2,8 +2,10 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <exception>
 #include <mutex>
+#include <string_view>
 #include <utility>
 
 #include "engine/quorrel.h"
@@ -42,6 +44,8 @@ tCheckThread::~tCheckThread() {
 }
 
 void tCheckThread::SetError(int aCode, const std::string& aText) {
+  // A reply stopped for its size keeps that result: what fails after it fails because of it.
+  if (FStoppedForSize) return;
   WithEngine([&](TQuorrel& e) { e.SetError(FAction, aCode, aText); });
 }
 
@@ -89,10 +93,12 @@ void tCheckThread::Execute() {
     FSocket->OnChangeState = [this](TObject* s, TSocketState o, TSocketState n) {
       SocketChangeState(s, o, n);
     };
-    FSocket->Connect();
-    FDone = false;
+    const bool safe = InputsAreSafe();
+    if (safe) FSocket->Connect();
+    FDone = !safe;
     const double reference = platform::NowSeconds();
     WithEngine([&](TQuorrel& e) { e.SetErrorCode(FAction, kQrOk); });
+    if (!safe) SetError(kQrUnsafeValue, kQrUnsafeValueText);
     while (!FDone && !Terminated()) {
       if (TimedOut(reference) && FSocket->State() != wsConnected) {
         SetError(kQrTimeout, kQrTimeoutText);
@@ -145,6 +151,11 @@ void tCheckThread::SocketDataAvailable(TObject*, Word Error) {
     return;
   }
   const std::size_t old = FReply.size();
+  if (old + static_cast<std::size_t>(count) > kMaxReplyBytes) {
+    StopForSize(kQrReplyTooLarge, kQrReplyTooLargeText);
+    return;
+  }
+  GrowFor(old + static_cast<std::size_t>(count));
   FReply.resize(old + static_cast<std::size_t>(count));
   const int got = FSocket->Receive(FReply.data() + old, count);
   FReply.resize(old + static_cast<std::size_t>(got > 0 ? got : 0));
@@ -152,16 +163,64 @@ void tCheckThread::SocketDataAvailable(TObject*, Word Error) {
     FSizeHint = false;
     ReserveForMessage();
   }
+  if (FAwaitingReply && !ReplyComplete() && FReply.size() - FLineStart > kMaxReplyLineBytes)
+    StopForSize(kQrReplyLineTooLong, kQrReplyLineTooLongText);
+}
+
+namespace {
+// Room kept behind a message for the marker of an incomplete one.
+constexpr std::string_view kTruncatedMark = "\r\n<truncated>";
+}  // namespace
+
+void tCheckThread::GrowFor(std::size_t aNeed) {
+  const std::size_t want = aNeed + kTruncatedMark.size();
+  if (want <= FReply.capacity()) return;
+  const std::size_t most = kMaxReplyBytes + kTruncatedMark.size();
+  FReply.reserve(std::min(std::max(want, 2 * FReply.capacity()), most));
+}
+
+void tCheckThread::StopForSize(int aCode, const char* aText) {
+  SetError(aCode, aText);
+  FStoppedForSize = true;
+  std::string().swap(FReply);  // the memory goes back at once
+  FLineScan = 0;
+  FEndScan = 0;
+  FLineStart = 0;
+  // Closing ends the socket's read loop: the bytes still coming are never taken.
+  FSocket->Abort();
+}
+
+bool tCheckThread::InputsAreSafe() {
+  // CR or LF would end the command line early and put the rest on the wire as a command of its
+  // own; NUL cuts it short on many servers.
+  auto safe = [](const std::string& v) {
+    return v.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+  };
+  bool ok = true;
+  WithEngine([&](TQuorrel& e) {
+    ok = safe(e.FUserName) && (!FSend || (safe(e.FSendFrom) && safe(e.FSendTo)));
+  });
+  return ok;
 }
 
 void tCheckThread::SocketChangeState(TObject*, TSocketState, TSocketState NewState) {
   FState = NewState;
 }
 
-bool tCheckThread::ReplyHasCrLf() {
-  if (FReply.find("\r\n", FLineScan) != std::string::npos) return true;
-  FLineScan = FReply.empty() ? 0 : FReply.size() - 1;
-  return false;
+bool tCheckThread::ReplyComplete() {
+  // A POP3 reply is judged on its first line. An SMTP reply runs to its last line: "250-..." lines
+  // continue it, the line whose fourth character is not a hyphen ends it.
+  for (;;) {
+    const std::size_t crlf = FReply.find("\r\n", FLineScan);
+    if (crlf == std::string::npos) {
+      FLineScan = std::max(FLineStart, FReply.empty() ? 0 : FReply.size() - 1);
+      return false;
+    }
+    const bool continued = FSend && crlf - FLineStart >= 4 && FReply[FLineStart + 3] == '-';
+    if (!continued) return true;
+    FLineStart = crlf + 2;
+    FLineScan = FLineStart;
+  }
 }
 
 bool tCheckThread::ReplyHasMessageEnd() {
@@ -175,6 +234,8 @@ bool tCheckThread::WaitReply(const std::string& aCode) {
   FReply.clear();
   FLineScan = 0;
   FEndScan = 0;
+  FLineStart = 0;
+  FAwaitingReply = true;
   // The first pass takes the reference time, as the length differs from -1.
   std::size_t lastLength = static_cast<std::size_t>(-1);
   double reference = 0;
@@ -189,8 +250,9 @@ bool tCheckThread::WaitReply(const std::string& aCode) {
       break;
     }
     WaitAndPump();
-    if (FState != wsConnected || Terminated() || ReplyHasCrLf()) break;
+    if (FState != wsConnected || Terminated() || ReplyComplete()) break;
   }
+  FAwaitingReply = false;
   return FState == wsConnected && FReply.compare(0, aCode.size(), aCode) == 0 && !Terminated() &&
          ErrorCode() == kQrOk;
 }
@@ -205,6 +267,15 @@ bool tCheckThread::SendCommand(const std::string& aCommand, const std::string& a
   }
   const bool ok = WaitReply(aCode);
   if (!ok) SetError(anError, FReply);
+  return ok;
+}
+
+bool tCheckThread::SendOptionalCommand(const std::string& aCommand) {
+  tQrError before;
+  WithEngine([&](TQuorrel& e) { before = e.FErrors[FAction]; });
+  FSocket->SendStr(aCommand + "\r\n");
+  const bool ok = WaitReply("+OK");
+  if (!FStoppedForSize) WithEngine([&](TQuorrel& e) { e.FErrors[FAction] = before; });
   return ok;
 }
 

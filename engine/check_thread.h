@@ -37,8 +37,13 @@ class tCheckThread : public platform::Thread {
 
   bool WaitReply(const std::string& aCode);
   bool SendCommand(const std::string& aCommand, const std::string& aCode, int anError);
+  // A command whose refusal the dialogue can live with: nothing is recorded whatever the reply (a
+  // time-out the wait recorded is taken back). True when the reply starts with "+OK".
+  bool SendOptionalCommand(const std::string& aCommand);
   bool WaitMessageEnd();
   void RequestPassword();
+  // Refuses, before anything is sent, a user name or address that would end its command line.
+  bool InputsAreSafe();
 
   void SocketDataAvailable(TObject* Sender, Word Error);
   void SocketChangeState(TObject* Sender, TSocketState OldState, TSocketState NewState);
@@ -61,10 +66,21 @@ class tCheckThread : public platform::Thread {
   int ErrorCode() const;
   int TimeOut() const;
   std::string UserName() const;
-  bool ReplyHasCrLf();
+  bool ReplyComplete();
   bool ReplyHasMessageEnd();
-  void CollectMessage();
+  // Makes room for aNeed bytes ahead of time (never past the bound), keeping room for the
+  // "<truncated>" marker so that ending a message never copies it.
+  void GrowFor(std::size_t aNeed);
+  // Past a bound: records the failure, frees the buffer and closes the connection, so nothing more
+  // is read.
+  void StopForSize(int aCode, const char* aText);
+  // True when the whole message arrived; false when it was cut short or stopped for its size.
+  bool CollectMessage();
   void ReserveForMessage();
+  void RecordUidl(int aNumber);
+  // For a guarded delete: true when the mailbox is still the one the guard describes. Records the
+  // failure otherwise.
+  bool MailboxUnchanged(int aNumber, const tDeleteGuard& aGuard);
   // Runs f(engine) under the link's lock when the engine still exists; false otherwise.
   bool WithEngine(const std::function<void(TQuorrel&)>& f) const;
 
@@ -85,6 +101,12 @@ class tCheckThread : public platform::Thread {
   std::size_t FEndScan = 0;
   // Set before RETR: the first line of its answer may announce the size to make room for.
   bool FSizeHint = false;
+  // While a reply's status lines are awaited their length is bounded; FLineStart is where the
+  // line not yet seen whole begins (SMTP replies run over several lines).
+  bool FAwaitingReply = false;
+  std::size_t FLineStart = 0;
+  // Set once a reply outgrew its bound: the recorded failure stands, whatever fails after it.
+  bool FStoppedForSize = false;
 };
 
 }  // namespace dovrik

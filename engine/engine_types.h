@@ -1,6 +1,7 @@
 // Types shared by the mail engine and its users: actions, results, parsed messages, events.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -39,10 +40,38 @@ inline constexpr int kQrHeloRefused = -7;      // server reply
 inline constexpr int kQrSendRefused = -8;      // MAIL FROM, RCPT TO, DATA or the data; server reply
 inline constexpr int kQrInvalidHello = -9;     // "Invalid hello"
 inline constexpr int kQrServerNotFound = -10;  // "Server not found"
+inline constexpr int kQrReplyTooLarge = -11;   // kQrReplyTooLargeText
+inline constexpr int kQrReplyLineTooLong = -12;  // kQrReplyLineTooLongText
+inline constexpr int kQrUnsafeValue = -13;       // kQrUnsafeValueText
+inline constexpr int kQrMailboxChanged = -14;    // kQrMailboxChangedText
+inline constexpr int kQrUnsafePassword = -15;    // kQrUnsafePasswordText
+
+// What a session keeps of one reply at most. Far above real mail; past it the server is broken or
+// hostile, and the session closes the connection rather than grow without end.
+inline constexpr std::size_t kMaxReplyBytes = std::size_t{256} << 20;  // a whole reply or message
+inline constexpr std::size_t kMaxReplyLineBytes = std::size_t{64} << 10;  // one status line
 
 inline constexpr const char* kQrTimeoutText = "Timeout";
 inline constexpr const char* kQrInvalidHelloText = "Invalid hello";
 inline constexpr const char* kQrServerNotFoundText = "Server not found";
+inline constexpr const char* kQrReplyTooLargeText =
+    "Server reply too large (over 256 MiB); the connection was closed";
+inline constexpr const char* kQrReplyLineTooLongText =
+    "Server reply line too long (over 64 KiB); the connection was closed";
+inline constexpr const char* kQrUnsafeValueText =
+    "User name or address holds CR, LF or NUL; nothing was sent";
+inline constexpr const char* kQrMailboxChangedText =
+    "Mailbox changed since the last check; nothing was deleted";
+inline constexpr const char* kQrUnsafePasswordText =
+    "Password holds CR, LF or NUL; it was not sent";
+
+// What a delete expects of the mailbox, from the last check (count and size) and from the
+// retrieved message (its unique id). A field left at its default is not verified.
+struct tDeleteGuard {
+  int ExpectedCount = -1;
+  int ExpectedSize = -1;
+  std::string ExpectedUidl;
+};
 
 // Events; Sender is the engine that raises them. All run on the main thread.
 using tActionEvent = std::function<void(TQuorrel* Sender, tQrAction anAction)>;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "engine/check_thread.h"
 #include "engine/quorrel.h"
@@ -26,6 +27,22 @@ bool ParseStatReply(std::string_view aReply, int& aCount, int& aSize) {
   if (q == std::string_view::npos) return false;
   aCount = StrToIntDefTrim(t.substr(0, q), -1);
   aSize = StrToIntDefTrim(t.substr(q + 1), -1);
+  return true;
+}
+
+bool ParseUidlReply(std::string_view aReply, int aNumber, std::string& anId) {
+  // "+OK" SP number SP id CR LF; the id is 1 to 70 printable characters.
+  const std::string_view line = aReply.substr(0, aReply.find("\r\n"));
+  if (!line.starts_with("+OK ")) return false;
+  std::string_view rest = line.substr(4);
+  const std::size_t blank = rest.find(' ');
+  if (blank == std::string_view::npos) return false;
+  if (StrToIntDefTrim(rest.substr(0, blank), -1) != aNumber) return false;
+  const std::string_view id = TrimBlanks(rest.substr(blank + 1));
+  if (id.empty() || id.size() > 70) return false;
+  for (const char c : id)
+    if (c < 0x21 || c > 0x7e) return false;
+  anId.assign(id);
   return true;
 }
 
@@ -63,14 +80,12 @@ void tCheckThread::ReserveForMessage() {
   AdviseHugePages(FReply.data(), FReply.capacity());
 }
 
-void tCheckThread::CollectMessage() {
-  // A bare status line with nothing behind it: the rest is not awaited. Otherwise the text is
-  // set once, when the wait is over: much of a large message may be here already.
-  if (FReply.find(' ') == std::string::npos) {
-    WithEngine([&](TQuorrel& e) { e.FMessageText = std::make_shared<const std::string>(FReply); });
-    return;
-  }
-  if (!WaitMessageEnd()) FReply += "\r\n<truncated>";
+bool tCheckThread::CollectMessage() {
+  // Every positive reply to RETR runs to the "." line, with or without a size on its status line.
+  // The text is set once, when the wait is over: much of a large message may be here already.
+  const bool complete = WaitMessageEnd();
+  if (FStoppedForSize) return false;           // the previous message stays
+  if (!complete) FReply += "\r\n<truncated>";  // room for it was kept: no copy
   // A status line that overstated the size must not leave the kept text holding room for it;
   // after an honest one the spare room is small and nothing is copied.
   if (FReply.capacity() - FReply.size() > FReply.size()) FReply.shrink_to_fit();
@@ -79,7 +94,48 @@ void tCheckThread::CollectMessage() {
   FReply.clear();
   FLineScan = 0;
   FEndScan = 0;
-  WithEngine([&](TQuorrel& e) { e.FMessageText = std::move(text); });
+  WithEngine([&](TQuorrel& e) {
+    e.FMessageText = std::move(text);
+    e.FMessageUidl.clear();
+  });
+  return complete;
+}
+
+void tCheckThread::RecordUidl(int aNumber) {
+  // The message's unique id lets a later delete make sure it deletes this very message. A server
+  // without UIDL just leaves it empty.
+  std::string id;
+  if (SendOptionalCommand("UIDL " + std::to_string(aNumber))) ParseUidlReply(FReply, aNumber, id);
+  WithEngine([&](TQuorrel& e) { e.FMessageUidl = std::move(id); });
+}
+
+bool tCheckThread::MailboxUnchanged(int aNumber, const tDeleteGuard& aGuard) {
+  // Message numbers shift when mail is deleted elsewhere: deleting by number is safe only while
+  // the mailbox is the one the user saw.
+  if (aGuard.ExpectedCount >= 0 || aGuard.ExpectedSize >= 0) {
+    if (!SendCommand("STAT", "+OK", kQrStatRefused)) return false;
+    int count = -1;
+    int size = -1;
+    ParseStatReply(FReply, count, size);
+    if ((aGuard.ExpectedCount >= 0 && count != aGuard.ExpectedCount) ||
+        (aGuard.ExpectedSize >= 0 && size != aGuard.ExpectedSize)) {
+      SetError(kQrMailboxChanged, kQrMailboxChangedText);
+      return false;
+    }
+  }
+  if (aGuard.ExpectedUidl.empty()) return true;
+  if (!SendOptionalCommand("UIDL " + std::to_string(aNumber))) {
+    // A server without UIDL refuses it: the count and size are all there is to go by.
+    if (FReply.starts_with("-ERR")) return true;
+    SetError(kQrCommandRefused, FReply);
+    return false;
+  }
+  std::string id;
+  if (!ParseUidlReply(FReply, aNumber, id) || id != aGuard.ExpectedUidl) {
+    SetError(kQrMailboxChanged, kQrMailboxChangedText);
+    return false;
+  }
+  return true;
 }
 
 void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
@@ -101,6 +157,11 @@ void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
         RequestPassword();
         if (FGotPass) {
           WithEngine([&](TQuorrel& e) { e.SetError(FAction, kQrOk, std::string()); });
+          if (FPass.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+            // It would end the PASS line early and send its rest as a command of its own.
+            SetError(kQrUnsafePassword, kQrUnsafePasswordText);
+            break;
+          }
           // A server forgets the user name after a refused PASS (PASS is valid only right after
           // USER), so a second try without USER could never succeed, whatever the password.
           if (retry && !SendCommand("USER " + UserName(), "+OK", kQrUserRefused)) break;
@@ -130,19 +191,28 @@ void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
         case acGetMessage:
           WithEngine([&](TQuorrel& e) { number = e.FGetNumber; });
           FSizeHint = true;
-          if (SendCommand("RETR " + std::to_string(number), "+OK", kQrCommandRefused))
-            CollectMessage();
+          if (SendCommand("RETR " + std::to_string(number), "+OK", kQrCommandRefused) &&
+              CollectMessage())
+            RecordUidl(number);
           break;
-        case acDelete:
-          WithEngine([&](TQuorrel& e) { number = e.FDeleteNumber; });
-          SendCommand("DELE " + std::to_string(number), "+OK", kQrCommandRefused);
+        case acDelete: {
+          bool guarded = false;
+          tDeleteGuard guard;
+          WithEngine([&](TQuorrel& e) {
+            number = e.FDeleteNumber;
+            guarded = e.FDeleteGuarded;
+            guard = e.FDeleteGuard;
+          });
+          if (!guarded || MailboxUnchanged(number, guard))
+            SendCommand("DELE " + std::to_string(number), "+OK", kQrCommandRefused);
           break;
+        }
         default:
           break;
       }
     }
   }
-  FSocket->SendStr("QUIT\r\n");
+  if (!FStoppedForSize) FSocket->SendStr("QUIT\r\n");  // else the connection is closed already
 }
 
 }  // namespace dovrik

@@ -101,6 +101,11 @@ std::shared_ptr<const std::string> TQuorrel::MessageTextShared() const {
   return FMessageText;
 }
 
+std::string TQuorrel::MessageUidl() const {
+  std::lock_guard<std::mutex> guard(FLink->Lock);
+  return FMessageUidl;
+}
+
 int TQuorrel::ErrorCode(tQrAction anAction) const {
   std::lock_guard<std::mutex> guard(FLink->Lock);
   return FErrors[anAction].Code;
@@ -187,7 +192,18 @@ bool TQuorrel::GetMessage(int aNumber) {
 }
 
 bool TQuorrel::DeleteMessage(int aNumber) {
-  return Start(acDelete, false, [&] { FDeleteNumber = aNumber; });
+  return Start(acDelete, false, [&] {
+    FDeleteNumber = aNumber;
+    FDeleteGuarded = false;
+  });
+}
+
+bool TQuorrel::DeleteMessage(int aNumber, const tDeleteGuard& aGuard) {
+  return Start(acDelete, false, [&] {
+    FDeleteNumber = aNumber;
+    FDeleteGuarded = true;
+    FDeleteGuard = aGuard;
+  });
 }
 
 bool TQuorrel::SendMail(const std::string& aFrom, const std::string& aTo,

@@ -58,6 +58,9 @@ class TQuorrel : public TComponent {
   std::string MessageText() const;
   // The same text without a copy; stays valid after the next retrieval replaces it.
   std::shared_ptr<const std::string> MessageTextShared() const;
+  // The server's unique id of the last retrieved message (UIDL), kept with MessageText; empty when
+  // the server did not give one.
+  std::string MessageUidl() const;
   int ErrorCode(tQrAction anAction) const;
   std::string ErrorText(tQrAction anAction) const;
 
@@ -65,6 +68,10 @@ class TQuorrel : public TComponent {
   bool Check();
   bool GetMessage(int aNumber);
   bool DeleteMessage(int aNumber);
+  // A delete that first verifies the mailbox is still the one the user saw (STAT against the
+  // guard's count and size, UIDL against its id, each when given); if not, nothing is deleted and
+  // the action fails with kQrMailboxChanged.
+  bool DeleteMessage(int aNumber, const tDeleteGuard& aGuard);
   bool SendMail(const std::string& aFrom, const std::string& aTo, const std::string& aText);
   bool ParseMessage(std::string_view aText, tQrMessage& aMessage) const;
 
@@ -99,7 +106,10 @@ class TQuorrel : public TComponent {
   std::vector<tCheckThread*> FSessions;
   int FGetNumber = 0;
   int FDeleteNumber = 0;
+  bool FDeleteGuarded = false;
+  tDeleteGuard FDeleteGuard;
   std::shared_ptr<const std::string> FMessageText;
+  std::string FMessageUidl;
   std::string FSendFrom;
   std::string FSendTo;
   std::string FSendText;

@@ -300,12 +300,13 @@ int AsyncSelect(SocketHandle s, WindowHandle window, std::uint32_t msg, int mask
   int type = 0;
   socklen_t len = sizeof type;
   if (getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &len) < 0) {
-    SetLastSocketError(errno == EBADF || errno == ENOTSOCK ? 10038 : WsaErrorFromErrno(errno));
+    SetLastSocketError(errno == EBADF || errno == ENOTSOCK ? kWsaENotSock
+                                                           : WsaErrorFromErrno(errno));
     return -1;
   }
   Queue* q = Queue::Current();
   if (!q) {
-    SetLastSocketError(10093);
+    SetLastSocketError(kWsaNotInitialised);
     return -1;
   }
   if (mask == 0) {
@@ -313,7 +314,7 @@ int AsyncSelect(SocketHandle s, WindowHandle window, std::uint32_t msg, int mask
     return 0;
   }
   if (!q->OwnsWindow(window)) {  // notifications go to a window of this thread only
-    SetLastSocketError(10022);
+    SetLastSocketError(kWsaEInval);
     return -1;
   }
   auto& slot = q->sockets[s];

@@ -77,7 +77,7 @@ int ResolveHostBlocking(const std::string& name, std::vector<std::uint32_t>& add
     if (std::find(addrs.begin(), addrs.end(), addr) == addrs.end()) addrs.push_back(addr);
   }
   freeaddrinfo(list);
-  return addrs.empty() ? 11004 : 0;
+  return addrs.empty() ? kWsaNoData : 0;
 }
 
 LookupTask StartHostLookup(const std::string& name, WindowHandle window, std::uint32_t msg) {

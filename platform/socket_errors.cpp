@@ -16,56 +16,57 @@ struct ErrnoPair {
 // Linux errno -> Windows Sockets number, by name. Several names share one value on Linux
 // (EAGAIN/EWOULDBLOCK, EOPNOTSUPP/ENOTSUP), so this is a searched list, not a switch.
 constexpr ErrnoPair kErrnoTable[] = {
-    {EINTR, 10004},
-    {EBADF, 10009},
-    {EACCES, 10013},
-    {EPERM, 10013},  // a refused operation (for example a filtered port) reads as access denied
-    {EFAULT, 10014},
-    {EINVAL, 10022},
-    {EMFILE, 10024},
-    {ENFILE, 10024},
-    {EAGAIN, 10035},
-    {EWOULDBLOCK, 10035},
+    {EINTR, kWsaEIntr},
+    {EBADF, kWsaEBadF},
+    {EACCES, kWsaEAcces},
+    {EPERM,
+     kWsaEAcces},  // a refused operation (for example a filtered port) reads as access denied
+    {EFAULT, kWsaEFault},
+    {EINVAL, kWsaEInval},
+    {EMFILE, kWsaEMFile},
+    {ENFILE, kWsaEMFile},
+    {EAGAIN, kWsaEWouldBlock},
+    {EWOULDBLOCK, kWsaEWouldBlock},
     // A non-blocking connect that has started reports would-block, as the socket layer expects.
-    {EINPROGRESS, 10035},
-    {EALREADY, 10037},
-    {ENOTSOCK, 10038},
-    {EDESTADDRREQ, 10039},
-    {EMSGSIZE, 10040},
-    {EPROTOTYPE, 10041},
-    {ENOPROTOOPT, 10042},
-    {EPROTONOSUPPORT, 10043},
-    {ESOCKTNOSUPPORT, 10044},
-    {EOPNOTSUPP, 10045},
-    {ENOTSUP, 10045},
-    {EPFNOSUPPORT, 10046},
-    {EAFNOSUPPORT, 10047},
-    {EADDRINUSE, 10048},
-    {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},
-    {ENETUNREACH, 10051},
-    {ENETRESET, 10052},
-    {ECONNABORTED, 10053},
-    {ECONNRESET, 10054},
-    {ENOBUFS, 10055},
-    {ENOMEM, 10055},
-    {EISCONN, 10056},
-    {ENOTCONN, 10057},
-    {ESHUTDOWN, 10058},
+    {EINPROGRESS, kWsaEWouldBlock},
+    {EALREADY, kWsaEAlready},
+    {ENOTSOCK, kWsaENotSock},
+    {EDESTADDRREQ, kWsaEDestAddrReq},
+    {EMSGSIZE, kWsaEMsgSize},
+    {EPROTOTYPE, kWsaEProtoType},
+    {ENOPROTOOPT, kWsaENoProtoOpt},
+    {EPROTONOSUPPORT, kWsaEProtoNoSupport},
+    {ESOCKTNOSUPPORT, kWsaESocktNoSupport},
+    {EOPNOTSUPP, kWsaEOpNotSupp},
+    {ENOTSUP, kWsaEOpNotSupp},
+    {EPFNOSUPPORT, kWsaEPfNoSupport},
+    {EAFNOSUPPORT, kWsaEAfNoSupport},
+    {EADDRINUSE, kWsaEAddrInUse},
+    {EADDRNOTAVAIL, kWsaEAddrNotAvail},
+    {ENETDOWN, kWsaENetDown},
+    {ENETUNREACH, kWsaENetUnreach},
+    {ENETRESET, kWsaENetReset},
+    {ECONNABORTED, kWsaEConnAborted},
+    {ECONNRESET, kWsaEConnReset},
+    {ENOBUFS, kWsaENoBufs},
+    {ENOMEM, kWsaENoBufs},
+    {EISCONN, kWsaEIsConn},
+    {ENOTCONN, kWsaENotConn},
+    {ESHUTDOWN, kWsaEShutdown},
     // Linux reports a send on a connection whose sending side is shut down as EPIPE.
-    {EPIPE, 10058},
-    {ETOOMANYREFS, 10059},
-    {ETIMEDOUT, 10060},
-    {ECONNREFUSED, 10061},
-    {ELOOP, 10062},
-    {ENAMETOOLONG, 10063},
-    {EHOSTDOWN, 10064},
-    {EHOSTUNREACH, 10065},
-    {ENOTEMPTY, 10066},
-    {EUSERS, 10068},
-    {EDQUOT, 10069},
-    {ESTALE, 10070},
-    {EREMOTE, 10071},
+    {EPIPE, kWsaEShutdown},
+    {ETOOMANYREFS, kWsaETooManyRefs},
+    {ETIMEDOUT, kWsaETimedOut},
+    {ECONNREFUSED, kWsaEConnRefused},
+    {ELOOP, kWsaELoop},
+    {ENAMETOOLONG, kWsaENameTooLong},
+    {EHOSTDOWN, kWsaEHostDown},
+    {EHOSTUNREACH, kWsaEHostUnreach},
+    {ENOTEMPTY, kWsaENotEmpty},
+    {EUSERS, kWsaEUsers},
+    {EDQUOT, kWsaEDQuot},
+    {ESTALE, kWsaEStale},
+    {EREMOTE, kWsaERemote},
 };
 
 struct TextPair {
@@ -75,56 +76,56 @@ struct TextPair {
 
 constexpr TextPair kTextTable[] = {
     {0, "No Error"},
-    {10004, "Interrupted system call"},
-    {10009, "Bad file number"},
-    {10013, "Permission denied"},
-    {10014, "Bad address"},
-    {10022, "Invalid argument"},
-    {10024, "Too many open files"},
-    {10035, "Operation would block"},
-    {10036, "Operation now in progress"},
-    {10037, "Operation already in progress"},
-    {10038, "Socket operation on non-socket"},
-    {10039, "Destination address required"},
-    {10040, "Message too long"},
-    {10041, "Protocol wrong type for socket"},
-    {10042, "Protocol not available"},
-    {10043, "Protocol not supported"},
-    {10044, "Socket type not supported"},
-    {10045, "Operation not supported on socket"},
-    {10046, "Protocol family not supported"},
-    {10047, "Address family not supported by protocol family"},
-    {10048, "Address already in use"},
-    {10049, "Address not available"},
-    {10050, "Network is down"},
-    {10051, "Network is unreachable"},
-    {10052, "Network dropped connection on reset"},
-    {10053, "Connection aborted"},
-    {10054, "Connection reset by peer"},
-    {10055, "No buffer space available"},
-    {10056, "Socket is already connected"},
-    {10057, "Socket is not connected"},
-    {10058, "Can't send after socket shutdown"},
-    {10059, "Too many references: can't splice"},
-    {10060, "Connection timed out"},
-    {10061, "Connection refused"},
-    {10062, "Too many levels of symbolic links"},
-    {10063, "File name too long"},
-    {10064, "Host is down"},
-    {10065, "No route to host"},
-    {10066, "Directory not empty"},
-    {10067, "Too many processes"},
-    {10068, "Too many users"},
-    {10069, "Disc quota exceeded"},
-    {10070, "Stale NFS file handle"},
-    {10071, "Too many levels of remote in path"},
-    {10091, "Network sub-system is unusable"},
-    {10092, "WinSock DLL cannot support this application"},
-    {10093, "WinSock not initialized"},
-    {11001, "Host not found"},
-    {11002, "Non-authoritative host not found"},
-    {11003, "Non-recoverable error"},
-    {11004, "No Data"},
+    {kWsaEIntr, "Interrupted system call"},
+    {kWsaEBadF, "Bad file number"},
+    {kWsaEAcces, "Permission denied"},
+    {kWsaEFault, "Bad address"},
+    {kWsaEInval, "Invalid argument"},
+    {kWsaEMFile, "Too many open files"},
+    {kWsaEWouldBlock, "Operation would block"},
+    {kWsaEInProgress, "Operation now in progress"},
+    {kWsaEAlready, "Operation already in progress"},
+    {kWsaENotSock, "Socket operation on non-socket"},
+    {kWsaEDestAddrReq, "Destination address required"},
+    {kWsaEMsgSize, "Message too long"},
+    {kWsaEProtoType, "Protocol wrong type for socket"},
+    {kWsaENoProtoOpt, "Protocol not available"},
+    {kWsaEProtoNoSupport, "Protocol not supported"},
+    {kWsaESocktNoSupport, "Socket type not supported"},
+    {kWsaEOpNotSupp, "Operation not supported on socket"},
+    {kWsaEPfNoSupport, "Protocol family not supported"},
+    {kWsaEAfNoSupport, "Address family not supported by protocol family"},
+    {kWsaEAddrInUse, "Address already in use"},
+    {kWsaEAddrNotAvail, "Address not available"},
+    {kWsaENetDown, "Network is down"},
+    {kWsaENetUnreach, "Network is unreachable"},
+    {kWsaENetReset, "Network dropped connection on reset"},
+    {kWsaEConnAborted, "Connection aborted"},
+    {kWsaEConnReset, "Connection reset by peer"},
+    {kWsaENoBufs, "No buffer space available"},
+    {kWsaEIsConn, "Socket is already connected"},
+    {kWsaENotConn, "Socket is not connected"},
+    {kWsaEShutdown, "Can't send after socket shutdown"},
+    {kWsaETooManyRefs, "Too many references: can't splice"},
+    {kWsaETimedOut, "Connection timed out"},
+    {kWsaEConnRefused, "Connection refused"},
+    {kWsaELoop, "Too many levels of symbolic links"},
+    {kWsaENameTooLong, "File name too long"},
+    {kWsaEHostDown, "Host is down"},
+    {kWsaEHostUnreach, "No route to host"},
+    {kWsaENotEmpty, "Directory not empty"},
+    {kWsaEProcLim, "Too many processes"},
+    {kWsaEUsers, "Too many users"},
+    {kWsaEDQuot, "Disc quota exceeded"},
+    {kWsaEStale, "Stale NFS file handle"},
+    {kWsaERemote, "Too many levels of remote in path"},
+    {kWsaSysNotReady, "Network sub-system is unusable"},
+    {kWsaVerNotSupported, "WinSock DLL cannot support this application"},
+    {kWsaNotInitialised, "WinSock not initialized"},
+    {kWsaHostNotFound, "Host not found"},
+    {kWsaTryAgain, "Non-authoritative host not found"},
+    {kWsaNoRecovery, "Non-recoverable error"},
+    {kWsaNoData, "No Data"},
 };
 
 }  // namespace
@@ -142,35 +143,35 @@ int WsaErrorFromResolver(int gai_error) {
     case 0:
       return 0;
     case EAI_NONAME:
-      return 11001;
+      return kWsaHostNotFound;
     case EAI_AGAIN:
-      return 11002;
+      return kWsaTryAgain;
     case EAI_FAIL:
-      return 11003;
+      return kWsaNoRecovery;
 #ifdef EAI_NODATA
     case EAI_NODATA:
-      return 11004;
+      return kWsaNoData;
 #endif
 #ifdef EAI_ADDRFAMILY
     case EAI_ADDRFAMILY:  // the host exists but has no IPv4 address
-      return 11004;
+      return kWsaNoData;
 #endif
     case EAI_SERVICE:
-      return 11004;
+      return kWsaNoData;
     case EAI_FAMILY:
-      return 10047;
+      return kWsaEAfNoSupport;
     case EAI_SOCKTYPE:
-      return 10044;
+      return kWsaESocktNoSupport;
     case EAI_BADFLAGS:
-      return 10022;
+      return kWsaEInval;
     case EAI_MEMORY:
-      return 10055;
+      return kWsaENoBufs;
     case EAI_SYSTEM: {
       int e = errno;
-      return e != 0 ? WsaErrorFromErrno(e) : 11003;
+      return e != 0 ? WsaErrorFromErrno(e) : kWsaNoRecovery;
     }
     default:
-      return 11003;
+      return kWsaNoRecovery;
   }
 }
 

@@ -158,6 +158,8 @@ class TCustomWSocket : public TComponent {
   bool Paused() const { return FPaused; }
   // The message of the last exception that ended a read loop (the loop doesn't let it out).
   const std::string& LastReadLoopError() const { return FReadLoopError; }
+  // The message of the last report that fired OnError in place of raising, for the handler.
+  const std::string& LastErrorMessage() const { return FErrorMessage; }
 
  protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
@@ -214,6 +216,7 @@ class TCustomWSocket : public TComponent {
   sockaddr_in FSockAddr{};
   std::uint16_t FHandleSerial = 0;  // tags self-posted notifications of the current handle
   std::string FReadLoopError;
+  std::string FErrorMessage;
   std::unique_ptr<unsigned char[]> FSendStaging;  // gathers blocks for one send call
   // False once the destructor has run: a handler may free the socket, and the code that fired
   // it holds a copy to know it must not touch the object any more.

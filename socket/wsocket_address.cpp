@@ -4,12 +4,11 @@
 
 #include "platform/async_select.h"
 #include "platform/host_lookup.h"
+#include "platform/socket_errors.h"
 #include "socket/wsocket.h"
 
 namespace dovrik {
 namespace {
-
-constexpr int kWsaNoData = 11004;
 
 std::string Trim(const std::string& s) {
   std::size_t b = 0, e = s.size();
@@ -112,7 +111,7 @@ void TCustomWSocket::SetPort(const std::string& Value) {
     // An empty text is reported like a name the service database lacks.
     if (text.empty() || !LookupService(text, FProtoStr, port)) {
       FPortAssigned = false;
-      platform::SetLastSocketError(kWsaNoData);
+      platform::SetLastSocketError(platform::kWsaNoData);
       SocketError("SetPort: Cannot convert port '" + text + "'");
       return;
     }
@@ -139,7 +138,7 @@ void TCustomWSocket::SetProto(const std::string& Value) {
     int number = 0;
     if (text.empty() || !LookupProtocol(text, number)) {
       FProtoAssigned = false;
-      platform::SetLastSocketError(kWsaNoData);
+      platform::SetLastSocketError(platform::kWsaNoData);
       SocketError("SetProto: Cannot convert protocol '" + text + "'");
       return;
     }
@@ -153,7 +152,7 @@ void TCustomWSocket::SetProto(const std::string& Value) {
 void TCustomWSocket::DnsLookup(const std::string& HostName) {
   if (HostName.empty()) {
     RaiseError("DNS lookup: invalid host name.");
-    DoDnsLookupDone(10022);
+    DoDnsLookupDone(platform::kWsaEInval);
     return;
   }
   if (FDnsTask != 0) {
@@ -192,11 +191,11 @@ void TCustomWSocket::CancelDnsLookup() {
   const bool cancelled = platform::CancelHostLookup(FDnsTask);
   FDnsTask = 0;
   if (!cancelled) {
-    if (platform::LastSocketError() == 0) platform::SetLastSocketError(10022);
+    if (platform::LastSocketError() == 0) platform::SetLastSocketError(platform::kWsaEInval);
     SocketError("WSACancelAsyncRequest");
     return;
   }
-  if (!Destroying()) DoDnsLookupDone(10004);
+  if (!Destroying()) DoDnsLookupDone(platform::kWsaEIntr);
 }
 
 // ---------------------------------------------------------------- the two ends

@@ -16,7 +16,6 @@ constexpr int kMaskConnect = platform::kFdRead | platform::kFdWrite | platform::
                              platform::kFdConnect | platform::kFdClose;  // 59
 constexpr int kMaskResume =
     platform::kFdRead | platform::kFdWrite | platform::kFdConnect | platform::kFdClose;  // 51
-constexpr int kWouldBlock = 10035;
 
 std::mutex g_unit_mutex;
 int g_socket_count = 0;
@@ -76,7 +75,7 @@ TCustomWSocket::~TCustomWSocket() {
     // A destructor can't report a failed cancel; the task is forgotten either way.
     bool cancelled = platform::CancelHostLookup(FDnsTask);
     FDnsTask = 0;
-    if (cancelled && !Destroying()) DoDnsLookupDone(10004);
+    if (cancelled && !Destroying()) DoDnsLookupDone(platform::kWsaEIntr);
   }
   if (FState != wsClosed) {
     try {
@@ -338,7 +337,7 @@ void TCustomWSocket::Connect() {
 
   if (platform::Connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&FSockAddr),
                         sizeof FSockAddr) == 0 ||
-      platform::LastSocketError() == kWouldBlock) {
+      platform::LastSocketError() == platform::kWsaEWouldBlock) {
     ChangeState(wsConnecting);
   } else {
     FLastError = platform::LastSocketError();
@@ -376,7 +375,7 @@ void TCustomWSocket::CloseSocket(bool DoShutdown) {
       break;
     }
     FLastError = platform::LastSocketError();
-    if (FLastError != kWouldBlock) {
+    if (FLastError != platform::kWsaEWouldBlock) {
       FSocketHandle = INVALID_SOCKET;
       SocketError("Disconnect (closesocket)");
       return;
@@ -427,7 +426,7 @@ bool TCustomWSocket::Wait(int Timeout, TSocketState DesiredState) {
     FWaitCtrl->Run();
     if (FWaitCtrl != nullptr) FWaitCtrl->SetVisible(false);
   } else {
-    platform::SetLastSocketError(11004);
+    platform::SetLastSocketError(platform::kWsaNoData);
     SocketError("TWSocket.Wait");
     return false;
   }

@@ -1,11 +1,13 @@
 // Error reports: RaiseError, RaiseErrorFmt, SocketError and CheckWaitCtrl.
 #include "platform/async_select.h"
+#include "platform/socket_errors.h"
 #include "socket/wsocket.h"
 
 namespace dovrik {
 
 void TCustomWSocket::RaiseError(const std::string& Msg) {
   if (OnError) {
+    FErrorMessage = Msg;
     DoError();
     return;
   }
@@ -14,6 +16,7 @@ void TCustomWSocket::RaiseError(const std::string& Msg) {
 
 void TCustomWSocket::RaiseErrorFmt(const std::string& Fmt, const std::vector<TFormatArg>& Args) {
   if (OnError) {
+    FErrorMessage = Format(Fmt, Args);
     DoError();
     return;
   }
@@ -24,7 +27,7 @@ void TCustomWSocket::SocketError(const std::string& FuncText) {
   const int code = platform::LastSocketError();
   const std::string message =
       "Error " + std::to_string(code) + " in function " + FuncText + "\r\n" + SocketErrorText(code);
-  if (code == 10054 || code == 10057) {
+  if (code == platform::kWsaEConnReset || code == platform::kWsaENotConn) {
     if (FSocketHandle != INVALID_SOCKET) platform::CloseSocket(FSocketHandle);
     FSocketHandle = INVALID_SOCKET;
     ChangeState(wsClosed);

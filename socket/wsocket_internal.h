@@ -9,8 +9,6 @@
 
 namespace dovrik {
 
-inline constexpr int kWsaWouldBlock = 10035;
-
 namespace detail {
 
 // Pumps the calling thread's queue until done() or the deadline on the tick count. Between

@@ -1,5 +1,6 @@
 // The server side: Listen, Accept and Dup.
 #include "platform/async_select.h"
+#include "platform/socket_errors.h"
 #include "socket/wsocket.h"
 
 namespace dovrik {
@@ -9,23 +10,22 @@ constexpr int kMaskListen =
     platform::kFdRead | platform::kFdWrite | platform::kFdAccept | platform::kFdClose;  // 43
 constexpr int kMaskDup =
     platform::kFdRead | platform::kFdWrite | platform::kFdConnect | platform::kFdClose;  // 51
-constexpr int kWsaInvalidArgument = 10022;
 
 }  // namespace
 
 int TCustomWSocket::Listen() {
   if (!FPortAssigned) {
-    platform::SetLastSocketError(kWsaInvalidArgument);
+    platform::SetLastSocketError(platform::kWsaEInval);
     SocketError("listen: port not assigned");
     return -1;
   }
   if (!FProtoAssigned) {
-    platform::SetLastSocketError(kWsaInvalidArgument);
+    platform::SetLastSocketError(platform::kWsaEInval);
     SocketError("listen: protocol not assigned");
     return -1;
   }
   if (!FAddrAssigned) {
-    platform::SetLastSocketError(kWsaInvalidArgument);
+    platform::SetLastSocketError(platform::kWsaEInval);
     SocketError("listen: address not assigned");
     return -1;
   }
@@ -67,7 +67,7 @@ int TCustomWSocket::Listen() {
 
 TSocket TCustomWSocket::Accept() {
   if (FState != wsListening) {
-    platform::SetLastSocketError(kWsaInvalidArgument);
+    platform::SetLastSocketError(platform::kWsaEInval);
     SocketError("not a listening socket");
     return INVALID_SOCKET;
   }
@@ -82,7 +82,7 @@ TSocket TCustomWSocket::Accept() {
 
 void TCustomWSocket::Dup(TSocket NewHandle) {
   if (NewHandle == 0 || NewHandle == INVALID_SOCKET) {
-    platform::SetLastSocketError(kWsaInvalidArgument);
+    platform::SetLastSocketError(platform::kWsaEInval);
     SocketError("Dup");
     return;
   }

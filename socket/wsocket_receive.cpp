@@ -2,6 +2,7 @@
 #include <sys/socket.h>
 
 #include "platform/async_select.h"
+#include "platform/socket_errors.h"
 #include "socket/wsocket.h"
 #include "socket/wsocket_internal.h"
 
@@ -119,8 +120,8 @@ void TCustomWSocket::ReadLineChars() {
     }
     if (got == -1) {
       const int err = platform::LastSocketError();
-      if (err == kWsaWouldBlock) continue;
-      if (err != 10054) {
+      if (err == platform::kWsaEWouldBlock) continue;
+      if (err != platform::kWsaEConnReset) {
         SocketError("ReadLine");
         return;
       }
@@ -176,7 +177,7 @@ void TCustomWSocket::WaitForClose() {
     }
     if (n < 0) {
       FLastError = platform::LastSocketError();
-      if (FLastError != kWsaWouldBlock) break;
+      if (FLastError != platform::kWsaEWouldBlock) break;
     }
     ProcessMessages();
   }

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "platform/async_select.h"
+#include "platform/socket_errors.h"
 #include "socket/wsocket.h"
 #include "socket/wsocket_internal.h"
 
@@ -9,7 +10,7 @@ namespace dovrik {
 
 int TCustomWSocket::Send(const void* Data, int Len) {
   if (FState != wsConnected) {
-    platform::SetLastSocketError(10057);
+    platform::SetLastSocketError(platform::kWsaENotConn);
     SocketError("Send");
     return -1;
   }
@@ -97,9 +98,10 @@ void TCustomWSocket::TryToSend() {
     if (n == 0) return;
     if (n < 0) {
       const int err = platform::LastSocketError();
-      if (err == 10054 || err == 10038 || err == 10057 || err == 10022) {
+      if (err == platform::kWsaEConnReset || err == platform::kWsaENotSock ||
+          err == platform::kWsaENotConn || err == platform::kWsaEInval) {
         Close();
-      } else if (err != kWsaWouldBlock) {
+      } else if (err != platform::kWsaEWouldBlock) {
         SocketError("TryToSend failed");
       }
       return;  // would-block: a write notification follows when there is room

@@ -109,6 +109,7 @@ void MailboxPresenter::rebuildTabs(int count) {
   // Slots are kept only for retrieved messages, so a rebuild costs the same for any count, and a
   // server announcing billions of messages cannot make the window allocate for each.
   texts_.clear();
+  uidls_.clear();
   screen_.tab_count = std::max(0, count);
   ++screen_.tabs_generation;
   screen_.selected = screen_.tab_count > 0 ? 0 : -1;
@@ -123,6 +124,7 @@ void MailboxPresenter::getDone() {
   } else {
     auto text = engine_.MessageTextShared();
     texts_[get_index_] = text;
+    uidls_[get_index_] = engine_.MessageUidl();
     if (screen_.selected == get_index_) showMessageText(text);
   }
   screen_.tray_hint = MailboxSummary(last_size_, last_count_);
@@ -143,6 +145,11 @@ bool MailboxPresenter::getSelected() {
 std::shared_ptr<const std::string> MailboxPresenter::selectedText() const {
   auto it = texts_.find(screen_.selected);
   return it == texts_.end() ? nullptr : it->second;
+}
+
+std::string MailboxPresenter::selectedUidl() const {
+  auto it = uidls_.find(screen_.selected);
+  return it == uidls_.end() ? std::string() : it->second;
 }
 
 void MailboxPresenter::showSelected() {

@@ -111,6 +111,8 @@ class MailboxPresenter {
   const QStringList& log() const { return log_; }  // FLog
   // The selected tab's retrieved raw text; null when none is selected or it is not retrieved.
   std::shared_ptr<const std::string> selectedText() const;
+  // The server's unique id of the selected tab's retrieved message; empty when unknown.
+  std::string selectedUidl() const;
   int lastCount() const { return last_count_; }
   int lastSize() const { return last_size_; }
   int checkCount() const { return check_count_; }
@@ -135,6 +137,7 @@ class MailboxPresenter {
   std::vector<tQrAction> running_;
   // The slots of retrieved messages by tab index; a tab without an entry is not retrieved.
   std::unordered_map<int, std::shared_ptr<const std::string>> texts_;
+  std::unordered_map<int, std::string> uidls_;  // by tab index, for the guarded delete
   int last_count_ = -1;
   int last_size_ = -1;
   int check_count_ = 0;

@@ -2,7 +2,6 @@
 // main window with only the tray icon; the event loop until the main window closes.
 #include <QApplication>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <cstdio>
 #include <cstdlib>
 
@@ -90,23 +89,16 @@ int main(int argc, char** argv) {
       Qt::QueuedConnection);
   SessionEnd session_end([&main] { main.close(); });
 
-  SettingsWindow settings(MainWindowLink{&main.engine(), [&main] { main.checkNow(); },
-                                         [&main] { return main.logLines(); }},
-                          desktop);
+  SettingsWindow settings(main.link(), desktop);
   settings.formCreate();
   if (ending) return 0;  // the session ended during the first setup
   ComposeWindow compose(desktop, [&settings] { return settings.senderText(); });
   PasswordPrompt prompt(desktop, [&settings] { return settings.timeoutText(); });
-  settings.onIncomingIdentityChanged = [&prompt] { prompt.forgetPassword(); };
-  main.setOptions({[&settings] { return settings.popupOnNewMessage(); },
-                   [&settings] { return settings.autoGetMessage(); },
-                   [&settings] { return settings.logEnabled(); },
-                   [&prompt] { prompt.setPassConfirmed(true); },
-                   {}});
-  main.setPasswordAsker([&prompt](std::string& pass) { return prompt.askPassword(pass); });
-  main.addBaseFontTarget(&compose.textArea());
+  main.connectWindows(&settings, &prompt, &compose);
   main.applyBaseFont();
 
   presence.start();  // the tray icon alone, or the window where there is no tray
-  return app.exec() == 0 ? 0 : 1;
+  const int code = app.exec();
+  main.connectWindows(nullptr, nullptr, nullptr);  // the other windows go first
+  return code == 0 ? 0 : 1;
 }

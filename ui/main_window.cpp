@@ -16,9 +16,12 @@
 #include "settings/registry_exception.h"
 #include "socket/queue_bridge.h"
 #include "ui/app_icons.h"
+#include "ui/compose_window.h"
 #include "ui/credits_text.h"
 #include "ui/display_text.h"
 #include "ui/message_tab_bar.h"
+#include "ui/password_prompt.h"
+#include "ui/settings_window.h"
 #include "ui/status_panels.h"
 
 #ifndef DOVRIK_VERSION
@@ -39,6 +42,35 @@ QString OneLineLabelText(const std::string& bytes) {
     if (c.unicode() < 0x20 || c.unicode() == 0x7f) c = QChar(' ');
   }
   return text;
+}
+
+// The text view lays out a whole line at once, so a line of 100,000 characters costs a tenth of
+// a second on its own. Longer lines are shown broken into pieces of this length; the message
+// itself (saved, replied to) keeps its lines.
+constexpr qsizetype kShownLineChars = 2000;
+
+QString ShownBody(QString text) {
+  qsizetype run = 0;
+  qsizetype i = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] == QChar('\r')) continue;  // part of the line's end
+    run = text[i] == QChar('\n') ? 0 : run + 1;
+    if (run > kShownLineChars) break;
+  }
+  if (i == text.size()) return text;  // the usual case: nothing to break
+  QString shown;
+  shown.reserve(text.size() + text.size() / kShownLineChars);
+  run = 0;
+  for (QChar c : text) {
+    if (c == QChar('\n')) {
+      run = 0;
+    } else if (c != QChar('\r') && ++run > kShownLineChars) {
+      shown += QChar('\n');
+      run = 1;
+    }
+    shown += c;
+  }
+  return shown;
 }
 
 std::string LocaleTimeText() {
@@ -92,21 +124,29 @@ MainWindow::MainWindow(Desktop& desktop, QWidget* parent, std::unique_ptr<TrayAd
   }
 
   engine_->OnActionStart = [this](TQuorrel*, tQrAction a) { presenter_->actionStarted(a); };
-  engine_->OnActionDone = [this](TQuorrel*, tQrAction a) { presenter_->actionDone(a); };
+  engine_->OnActionDone = [this](TQuorrel*, tQrAction a) {
+    presenter_->actionDone(a);
+    if (a == acDelete) deleteEnded();
+  };
   engine_->OnGetPass = [this](TQuorrel*, std::string& pass) {
     if (!ask_password_ || !ask_password_(pass)) pass.clear();
   };
+  bindCommands();
   tray_->Loaded();
 }
 
-MainWindow::~MainWindow() {
-  presenter_->setDestroying();
-  engine_->OnGetPass = nullptr;
+void MainWindow::saveBaseFont() {
   try {
     SaveFontToRegistry(base_font_, kFontKey);
   } catch (const ERegistryException& e) {
     qWarning("The base font could not be saved: %s", e.what());
   }
+}
+
+MainWindow::~MainWindow() {
+  presenter_->setDestroying();
+  engine_->OnGetPass = nullptr;
+  saveBaseFont();
   // The engine goes first, while the presenter it reports to still exists.
   engine_.reset();
 }
@@ -114,6 +154,48 @@ MainWindow::~MainWindow() {
 void MainWindow::setOptions(MailboxOptions options) {
   if (!options.time_text) options.time_text = LocaleTimeText;
   presenter_->setOptions(std::move(options));
+}
+
+SettingsWindow* MainWindow::settingsWindow() const {
+  return settings_;
+}
+PasswordPrompt* MainWindow::passwordPrompt() const {
+  return prompt_;
+}
+ComposeWindow* MainWindow::composeWindow() const {
+  return compose_;
+}
+
+MainWindowLink MainWindow::link() {
+  return {engine_.get(), [this] { checkNow(); }, [this] { return logLines(); }};
+}
+
+void MainWindow::connectWindows(SettingsWindow* settings, PasswordPrompt* prompt,
+                                ComposeWindow* compose) {
+  settings_ = settings;
+  prompt_ = prompt;
+  compose_ = compose;
+  MailboxOptions options;
+  if (settings) {
+    options.popup_on_new_message = [this] { return settings_ && settings_->popupOnNewMessage(); };
+    options.auto_get_message = [this] { return settings_ && settings_->autoGetMessage(); };
+    options.log_enabled = [this] { return settings_ && settings_->logEnabled(); };
+  }
+  if (prompt) {
+    options.confirm_password = [this] {
+      if (prompt_) prompt_->setPassConfirmed(true);
+    };
+    setPasswordAsker([this](std::string& pass) { return prompt_ && prompt_->askPassword(pass); });
+  } else {
+    setPasswordAsker(nullptr);
+  }
+  if (settings && prompt) {
+    settings->onIncomingIdentityChanged = [this] {
+      if (prompt_) prompt_->forgetPassword();
+    };
+  }
+  setOptions(std::move(options));
+  if (compose) addBaseFontTarget(&compose->textArea());
 }
 
 void MainWindow::setPasswordAsker(std::function<bool(std::string&)> ask) {
@@ -320,7 +402,7 @@ void MainWindow::refreshMessage() {
     header_texts_["LSubject"] = OneLineLabelText(s.header.Subject);
     layoutHeader();
   }
-  text_view_->setPlainText(DisplayText(s.text));
+  text_view_->setPlainText(ShownBody(DisplayText(s.text)));
 }
 
 void MainWindow::refreshMenus() {

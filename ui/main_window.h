@@ -17,7 +17,9 @@
 
 #include "components/lc_date.h"
 #include "settings/font_value.h"
+#include "ui/desktop.h"
 #include "ui/mailbox_presenter.h"
+#include "ui/settings_window.h"
 
 class QLabel;
 class QMenu;
@@ -26,8 +28,10 @@ class QWidget;
 
 namespace dovrik {
 
+class ComposeWindow;
 class Desktop;
 class MessageTabBar;
+class PasswordPrompt;
 class QueueBridge;
 class TQuorrel;
 class TRxTray;
@@ -49,7 +53,19 @@ class MainWindow : public QMainWindow, private MailboxView {
   MailboxPresenter& presenter() { return *presenter_; }
   Desktop& desktop() { return desktop_; }
 
-  // What the window reads of the other windows. The password asker answers the engine's
+  // Wires the other three windows in (any may be null: that part stays unwired): the settings
+  // window's switches are read live, the password prompt answers the engine's password requests
+  // and is confirmed by each successful check and cleared when the incoming identity changes, and
+  // the compose window's text area follows the base font. The windows must outlive this one or be
+  // disconnected by passing null.
+  void connectWindows(SettingsWindow* settings, PasswordPrompt* prompt, ComposeWindow* compose);
+  // What the settings window needs of this one, for its constructor.
+  MainWindowLink link();
+  SettingsWindow* settingsWindow() const;
+  PasswordPrompt* passwordPrompt() const;
+  ComposeWindow* composeWindow() const;
+
+  // The lower-level wiring that connectWindows uses. The password asker answers the engine's
   // password requests (false: no password); until one is set, requests get an empty password.
   void setOptions(MailboxOptions options);
   void setPasswordAsker(std::function<bool(std::string&)> ask);
@@ -71,6 +87,30 @@ class MainWindow : public QMainWindow, private MailboxView {
   QAction* action(const char* name) const;
   QMenu* trayMenu() const { return tray_menu_; }  // PM1
 
+  // ---- the commands of both menus and the tray ----
+  void showSettings(bool from_tray);  // Settings2, Settings1 (brings the application up first)
+  void reply();                       // Reply1
+  // Saveas1: writes the selected tab's own retrieved text (CR LF line ends) by way of a temporary
+  // file in the same folder; a failure is shown and leaves nothing under the chosen name.
+  void saveAs();
+  // Delete1: asks, then deletes the selected tab's message, provided the mailbox is still the
+  // one the last check saw (count, size and the message's unique id).
+  void deleteSelected();
+  void newMessage();   // Newmessage1, with the last recipient in LASTFRIEND
+  void chooseFont();   // Font1
+  void exitCommand();  // Exit1, Exit2: the optional quit question, then the window closes
+  void trayClicked();  // RxTray1's click: show the window and bring it to the front
+  void sendConfirmed(const std::string& to, const std::string& text);
+  // The end of the user's session (the program's signal and session handler calls it): no
+  // question; the base font is saved and the window closes. True when it closed.
+  bool endSession();
+  bool quitting() const { return quitting_; }
+
+ signals:
+  // The window has closed for good (exit confirmed or session end): the program ends.
+  void closed();
+
+ public:
   // The widgets, for the commands and tests.
   MessageTabBar& tabs() { return *tabs_; }            // TC1
   QPlainTextEdit& textView() { return *text_view_; }  // Memo2
@@ -81,11 +121,15 @@ class MainWindow : public QMainWindow, private MailboxView {
  protected:
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void refresh(unsigned parts) override;
   void popUp() override;
 
+  void bindCommands();
+  void deleteEnded();
+  void saveBaseFont();
   void createMenus();
   void createViews();
   void createStatusBar();
@@ -99,9 +143,16 @@ class MainWindow : public QMainWindow, private MailboxView {
 
   Desktop& desktop_;
   bool centred_ = false;
+  bool quitting_ = false;         // FQuitting
+  bool exiting_ = false;          // FExiting
+  int hide_on_close_ = 1;         // FHideOnClose
+  SaveFileRequest save_request_;  // SD1, keeps the last file chosen
   int tabs_generation_shown_ = -1;
   bool syncing_tabs_ = false;
   std::function<bool(std::string&)> ask_password_;
+  QPointer<SettingsWindow> settings_;
+  QPointer<PasswordPrompt> prompt_;
+  QPointer<ComposeWindow> compose_;
 
   QueueBridge* bridge_;  // child
   std::unique_ptr<TQuorrel> engine_;

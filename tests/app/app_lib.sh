@@ -103,13 +103,14 @@ start_mailserver() {
   read -r _ smtp_port <&"${MAIL[0]}"
 }
 
-# Stored settings: the servers on loopback, checks every $1 seconds, no popup, no auto get, no
-# log, no prompt on exit.
+# Stored settings: the servers on loopback, checks every $1 seconds, no popup, auto get when $2
+# is 1 (default 0), no log, no prompt on exit.
 store_settings() {
+  local auto_get="${2:-0}"
   mkdir -p "$XDG_CONFIG_HOME/dovrik"
   printf '%s\n\n[%s]\n"Settings"="%s"\n' "Dovrik settings store 1" \
     'HKEY_CURRENT_USER\Software\Brackwater\Projects\PELLORY' \
-    "127.0.0.1\\r\\n$pop3_port\\r\\ndemo\\r\\nNoMorePass\\r\\n$1\\r\\n20\\r\\n0\\r\\n127.0.0.1\\r\\n$smtp_port\\r\\n0\\r\\n0\\r\\n0\\r\\nMe <me@example.invalid>" \
+    "127.0.0.1\\r\\n$pop3_port\\r\\ndemo\\r\\nNoMorePass\\r\\n$1\\r\\n20\\r\\n0\\r\\n127.0.0.1\\r\\n$smtp_port\\r\\n$auto_get\\r\\n0\\r\\n0\\r\\nMe <me@example.invalid>" \
     >"$XDG_CONFIG_HOME/dovrik/registry.reg"
 }
 
@@ -129,6 +130,11 @@ viewable_windows() {
     sed -n 's/^xwininfo: Window id: [^ ]* "\(.*\)"$/\1/p' <<<"$info" | grep -Eq "$2" && echo "$id"
   done
   return 0
+}
+# The middle of the program's tray icon on the screen: "x y".
+icon_centre() {
+  xc xwininfo -root -tree 2>/dev/null | awk '/"panel"/{p=1; next} p && /^     0x/{p=0}
+    p && /\("dovrik"/ {split($(NF-1), g, /[x+]/); split($NF, a, /[+]/); print a[2] + g[1] / 2, a[3] + g[2] / 2; exit}'
 }
 alive() { kill -0 "$1" 2>/dev/null; }
 gone() { ! kill -0 "$1" 2>/dev/null || [[ "$(ps -o stat= -p "$1" 2>/dev/null)" == Z* ]]; }

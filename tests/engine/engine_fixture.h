@@ -5,53 +5,21 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "engine/quorrel.h"
 #include "platform/clock.h"
 #include "platform/message_queue.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/pump_until.h"
 #include "tools/mailserver/mail_server.h"
 
 namespace dovrik::testing {
 
-// A clock that stands still until the test moves it, and that tells how often sessions read it.
-class FakeClock : public platform::Clock {
- public:
-  double Seconds() override {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (!platform::IsMainThread()) {
-      ++worker_reads_;
-      read_.notify_all();
-    }
-    return now_;
-  }
-  void Set(double now) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    now_ = now;
-  }
-  double Now() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return now_;
-  }
-  // Waits (bounded) until sessions have read the clock n more times: by then a session that was
-  // about to take its reference time has taken it.
-  bool AwaitWorkerReads(int n) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    const long target = worker_reads_ + n;
-    return read_.wait_for(lock, std::chrono::seconds(5), [&] { return worker_reads_ >= target; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable read_;
-  double now_ = 1000.0;
-  long worker_reads_ = 0;
-};
+using testsupport::FakeClock;
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -99,19 +67,12 @@ class EngineTest : public ::testing::Test {
     };
   }
 
-  // Serves the main thread's queue until pred holds or the bound passes.
   bool PumpUntil(const std::function<bool()>& pred,
                  std::chrono::milliseconds bound = std::chrono::seconds(5)) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    for (;;) {
-      platform::PumpMessages();
-      if (pred()) return true;
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      platform::WaitMessages(10);
-    }
+    return testsupport::PumpUntil(pred, bound);
   }
-  bool AwaitDone(std::size_t n = 1) {
-    return PumpUntil([&] { return done_.size() >= n; });
+  bool AwaitDone(std::size_t n = 1, std::chrono::milliseconds bound = std::chrono::seconds(5)) {
+    return PumpUntil([&] { return done_.size() >= n; }, bound);
   }
   // Moves the fake clock on once the session is surely inside the wait that should time out: the
   // caller has seen the server reach the point after which that wait begins, and a session reads

@@ -85,6 +85,33 @@ TEST(ParseStatReply, Table) {
   }
 }
 
+TEST(ParseUidlReply, Table) {
+  struct Case {
+    std::string reply;
+    int number;
+    bool ok;
+    std::string id;
+  };
+  const std::vector<Case> cases = {
+      {"+OK 2 QhdPYR:00WBw1Ph7x7\r\n", 2, true, "QhdPYR:00WBw1Ph7x7"},
+      {"+OK 2 uid7 \r\n+OK bye\r\n", 2, true, "uid7"},  // the first line only, trimmed
+      {"+OK 3 uid7\r\n", 2, false, "kept"},             // another message's id
+      {"-ERR no such message\r\n", 2, false, "kept"},
+      {"+OK 2\r\n", 2, false, "kept"},
+      {"+OK 2 \r\n", 2, false, "kept"},
+      {"+OK 2 a\x01"
+       "b\r\n",
+       2, false, "kept"},
+      {"+OK 2 " + std::string(71, 'x') + "\r\n", 2, false, "kept"},
+      {"+OK 2 " + std::string(70, 'x') + "\r\n", 2, true, std::string(70, 'x')},
+  };
+  for (const auto& c : cases) {
+    std::string id = "kept";
+    EXPECT_EQ(ParseUidlReply(c.reply, c.number, id), c.ok) << c.reply;
+    EXPECT_EQ(id, c.id) << c.reply;
+  }
+}
+
 TEST(SmtpDataBlock, Table) {
   struct Case {
     std::string text;

@@ -9,13 +9,13 @@
 #include <thread>
 #include <vector>
 
-#include "pump_until.h"
+#include "tests/support/pump_until.h"
 
 namespace dovrik::platform {
 namespace {
 
-using testing::PumpFor;
-using testing::PumpUntil;
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
 
 constexpr std::uint32_t kSocketMsg = kUserMessage + 1;
 

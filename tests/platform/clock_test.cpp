@@ -4,23 +4,20 @@
 
 #include <thread>
 
+#include "tests/support/fake_clock.h"
+
 namespace dovrik::platform {
 namespace {
-
-struct FakeClock : Clock {
-  std::atomic<double> now{1000.0};
-  double Seconds() override { return now.load(); }
-};
 
 TEST(Clock, RealClockIsMonotonicAndCanBeSubstituted) {
   double a = NowSeconds();
   double b = NowSeconds();
   EXPECT_LE(a, b);
-  FakeClock fake;
+  testsupport::FakeClock fake;
   SetClock(&fake);
   EXPECT_EQ(NowSeconds(), 1000.0);
   EXPECT_EQ(TickCountMs(), 1000000u);
-  fake.now = 1011.5;
+  fake.Set(1011.5);
   double seen = 0;
   std::thread([&] { seen = NowSeconds(); }).join();  // process-wide
   EXPECT_EQ(seen, 1011.5);

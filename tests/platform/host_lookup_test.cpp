@@ -3,13 +3,13 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include "pump_until.h"
+#include "tests/support/pump_until.h"
 
 namespace dovrik::platform {
 namespace {
 
-using testing::PumpFor;
-using testing::PumpUntil;
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
 
 constexpr std::uint32_t kLookupMsg = kUserMessage + 2;
 

@@ -6,12 +6,12 @@
 #include <thread>
 #include <vector>
 
-#include "pump_until.h"
+#include "tests/support/pump_until.h"
 
 namespace dovrik::platform {
 namespace {
 
-using testing::PumpUntil;
+using testsupport::PumpUntil;
 
 bool Readable(int fd) {
   pollfd p{fd, POLLIN, 0};

@@ -6,12 +6,12 @@
 #include <thread>
 
 #include "platform/message_queue.h"
-#include "pump_until.h"
+#include "tests/support/pump_until.h"
 
 namespace dovrik::platform {
 namespace {
 
-using testing::PumpUntil;
+using testsupport::PumpUntil;
 
 class FnThread : public Thread {
  public:

@@ -4,13 +4,13 @@
 
 #include <thread>
 
-#include "pump_until.h"
+#include "tests/support/pump_until.h"
 
 namespace dovrik::platform {
 namespace {
 
-using testing::PumpFor;
-using testing::PumpUntil;
+using testsupport::PumpFor;
+using testsupport::PumpUntil;
 
 TEST(Timer, FiresOnItsThreadOnlyWhileItDispatches) {
   Timer t;

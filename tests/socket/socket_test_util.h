@@ -17,22 +17,12 @@
 #include "platform/clock.h"
 #include "platform/message_queue.h"
 #include "socket/wsocket.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/pump_until.h"
 
 namespace dovrik::test {
 
-// Pumps the calling thread's queue until done() holds or ms of real time have passed.
-inline bool PumpUntil(const std::function<bool()>& done, int ms = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    platform::PumpMessages();
-    if (done()) return true;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          end - std::chrono::steady_clock::now())
-                          .count();
-    if (left <= 0) return false;
-    platform::WaitMessages(static_cast<int>(left < 50 ? left : 50));
-  }
-}
+using testsupport::PumpUntil;
 
 // Owns a plain descriptor.
 struct Fd {
@@ -144,31 +134,8 @@ struct EventLog {
   }
 };
 
-// A clock the test moves by hand; every reading advances it by step seconds.
-class FakeClock : public platform::Clock {
- public:
-  explicit FakeClock(double step = 0) : step_(step) {}
-  double Seconds() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    double now = now_;
-    now_ += step_;
-    return now;
-  }
-  void Advance(double s) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    now_ += s;
-  }
-
- private:
-  std::mutex mutex_;
-  double now_ = 1000;
-  double step_;
-};
-
-struct ClockOverride {
-  explicit ClockOverride(platform::Clock* c) { platform::SetClock(c); }
-  ~ClockOverride() { platform::SetClock(nullptr); }
-};
+using testsupport::ClockOverride;
+using testsupport::FakeClock;
 
 // A wait control double: Run pumps the queue until stopped or until its countdown of
 // Caption() ticks (one per real 10 ms) runs out.

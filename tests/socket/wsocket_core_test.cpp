@@ -127,14 +127,19 @@ TEST(WSocketConnect, ConnectWhileConnectedIsRefusedAndKeepsTheConnection) {
 }
 
 TEST(WSocketConnect, OnErrorReplacesTheExceptionOnce) {
+  TWSocket raising;
+  const std::string message = test::ExceptionMessage([&] { raising.Connect(); });
   TWSocket s;
   int errors = 0;
+  std::string seen;
   s.OnError = [&](TObject* sender) {
     EXPECT_EQ(sender, &s);
     ++errors;
+    seen = s.LastErrorMessage();  // the text the exception would have carried
   };
   EXPECT_NO_THROW(s.Connect());
   EXPECT_EQ(errors, 1);
+  EXPECT_EQ(seen, message);
   EXPECT_EQ(s.State(), wsClosed);
 }
 

@@ -96,10 +96,17 @@ TEST(WSocketListen, PreconditionReports) {
   EXPECT_EQ(ExceptionMessage([&] { s.Listen(); }),
             "Error 10022 in function listen: port not assigned\r\nInvalid argument");
   int errors = 0;
-  s.OnError = [&](TObject*) { ++errors; };
+  std::vector<std::string> seen;
+  s.OnError = [&](TObject*) {
+    ++errors;
+    seen.push_back(s.LastErrorMessage());
+  };
   EXPECT_EQ(s.Listen(), -1);
   EXPECT_EQ(s.Accept(), INVALID_SOCKET);
   EXPECT_EQ(errors, 2);
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "Error 10022 in function listen: port not assigned\r\nInvalid argument",
+                      "Error 10022 in function not a listening socket\r\nInvalid argument"}));
   s.OnError = nullptr;
   EXPECT_EQ(ExceptionMessage([&] { s.Accept(); }),
             "Error 10022 in function not a listening socket\r\nInvalid argument");

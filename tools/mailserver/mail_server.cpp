@@ -65,8 +65,7 @@ std::vector<std::string> SampleMessages() {
 
 MailServer::MailServer(MailBehaviour behaviour, std::uint16_t port)
     : behaviour_(std::move(behaviour)) {
-  for (std::string& m : behaviour_.messages)
-    mailbox_.push_back(std::make_shared<const std::string>(std::move(m)));
+  for (std::string& m : behaviour_.messages) AddMessage(std::move(m));
   behaviour_.messages.clear();
   stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -121,6 +120,27 @@ std::string MailServer::Received(std::size_t i) const {
 std::size_t MailServer::MailboxCount() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return mailbox_.size();
+}
+
+std::string MailServer::MessageText(std::size_t i) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return i < mailbox_.size() ? *mailbox_[i].text : std::string();
+}
+
+std::string MailServer::MessageUidl(std::size_t i) const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return i < mailbox_.size() ? mailbox_[i].uidl : std::string();
+}
+
+void MailServer::AddMessage(std::string text) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  mailbox_.push_back(
+      {std::make_shared<const std::string>(std::move(text)), "uid" + std::to_string(next_uidl_++)});
+}
+
+void MailServer::RemoveMessage(std::size_t i) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (i < mailbox_.size()) mailbox_.erase(mailbox_.begin() + static_cast<long>(i));
 }
 
 bool MailServer::WaitConnections(std::size_t n, std::chrono::milliseconds bound) const {
@@ -205,6 +225,17 @@ void MailServer::Drain(Connection& c) {
 }
 
 bool MailServer::SendReply(Connection& c, std::string_view bytes) {
+  if (behaviour_.split_gap_ms > 0) {
+    const std::size_t first = bytes.find('\n');
+    if (first != std::string_view::npos && first + 1 < bytes.size()) {
+      return SendBytes(c, bytes.substr(0, first + 1)) && Pause(behaviour_.split_gap_ms) &&
+             SendBytes(c, bytes.substr(first + 1));
+    }
+  }
+  return SendBytes(c, bytes);
+}
+
+bool MailServer::SendBytes(Connection& c, std::string_view bytes) {
   const std::size_t step = behaviour_.trickle_gap_ms > 0 ? 1 : bytes.size();
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -250,6 +281,7 @@ void MailServer::ServePop3(Connection& c) {
   bool authorised = false;
   bool first = true;
   std::vector<std::size_t> deleted;
+  std::vector<std::string> deleted_ids;
   std::string line;
   while (ReadLine(c, line)) {
     if (first && !b.greeting_late.empty() && !SendReply(c, b.greeting_late)) return;
@@ -258,13 +290,13 @@ void MailServer::ServePop3(Connection& c) {
     const std::string word = Upper(line.substr(0, blank));
     const std::string arg = blank == std::string::npos ? std::string() : line.substr(blank + 1);
     std::string reply;
-    std::vector<std::shared_ptr<const std::string>> box;
+    std::vector<Stored> box;
     {
       std::lock_guard<std::mutex> guard(mutex_);
       box = mailbox_;
     }
     std::size_t total = 0;
-    for (const auto& m : box) total += m->size();
+    for (const auto& m : box) total += m.text->size();
     const int n = std::atoi(arg.c_str());
     const bool valid = n >= 1 && static_cast<std::size_t>(n) <= box.size() &&
                        std::find(deleted.begin(), deleted.end(), n - 1) == deleted.end();
@@ -290,16 +322,16 @@ void MailServer::ServePop3(Connection& c) {
     } else if (word == "LIST" && (authorised || (user_given && b.list_after_user))) {
       reply = "+OK " + std::to_string(box.size()) + " messages\r\n";
       for (std::size_t i = 0; i < box.size(); ++i)
-        reply += std::to_string(i + 1) + " " + std::to_string(box[i]->size()) + "\r\n";
+        reply += std::to_string(i + 1) + " " + std::to_string(box[i].text->size()) + "\r\n";
       reply += ".\r\n";
     } else if (word == "LIST") {
       reply = "-ERR not authorised\r\n";
     } else if (word == "QUIT") {
       if (authorised || b.list_after_user) {
         std::lock_guard<std::mutex> guard(mutex_);
-        std::sort(deleted.rbegin(), deleted.rend());
-        for (std::size_t i : deleted)
-          if (i < mailbox_.size()) mailbox_.erase(mailbox_.begin() + static_cast<long>(i));
+        // By id: the mailbox may have changed since this session read it.
+        for (const std::string& id : deleted_ids)
+          std::erase_if(mailbox_, [&](const Stored& m) { return m.uidl == id; });
       }
       SendReply(c, "+OK bye\r\n");
       return;
@@ -312,13 +344,28 @@ void MailServer::ServePop3(Connection& c) {
       std::shared_ptr<const std::string> framed;
       {
         std::lock_guard<std::mutex> guard(mutex_);
-        const auto& m = box[static_cast<std::size_t>(n - 1)];
+        const auto& m = box[static_cast<std::size_t>(n - 1)].text;
         auto& slot = retr_cache_[m.get()];
         const std::string status = b.retr_status.empty()
                                        ? "+OK " + std::to_string(m->size()) + " octets\r\n"
                                        : b.retr_status;
         if (!slot) slot = std::make_shared<const std::string>(status + StuffedBody(*m));
         framed = slot;
+      }
+      if (b.cut == MailCut::kEndless) {
+        // The status line and a first chunk, then more of the same until the client leaves.
+        const std::string chunk = [] {
+          std::string line(1022, 'e');
+          line += "\r\n";
+          std::string out;
+          for (int i = 0; i < 64; ++i) out += line;
+          return out;
+        }();
+        const std::size_t status_end = framed->find("\r\n") + 2;
+        if (!SendReply(c, std::string_view(*framed).substr(0, status_end))) return;
+        while (SendBytes(c, chunk)) {
+        }
+        return;
       }
       if (b.cut != MailCut::kNone) {
         if (!SendReply(c,
@@ -345,10 +392,19 @@ void MailServer::ServePop3(Connection& c) {
       }
       if (!SendReply(c, *framed)) return;
       continue;
+    } else if (word == "UIDL" && arg.empty()) {
+      reply = "+OK\r\n";
+      for (std::size_t i = 0; i < box.size(); ++i)
+        if (std::find(deleted.begin(), deleted.end(), i) == deleted.end())
+          reply += std::to_string(i + 1) + " " + box[i].uidl + "\r\n";
+      reply += ".\r\n";
+    } else if (word == "UIDL" && valid) {
+      reply = "+OK " + std::to_string(n) + " " + box[static_cast<std::size_t>(n - 1)].uidl + "\r\n";
     } else if (word == "DELE" && valid) {
       deleted.push_back(static_cast<std::size_t>(n - 1));
+      deleted_ids.push_back(box[static_cast<std::size_t>(n - 1)].uidl);
       reply = "+OK deleted\r\n";
-    } else if (word == "RETR" || word == "DELE") {
+    } else if (word == "RETR" || word == "DELE" || word == "UIDL") {
       reply = "-ERR no such message\r\n";
     } else {
       reply = "-ERR unknown command\r\n";
@@ -359,7 +415,13 @@ void MailServer::ServePop3(Connection& c) {
 
 void MailServer::ServeSmtp(Connection& c) {
   const MailBehaviour& b = behaviour_;
-  if (!SendReply(c, b.greeting.empty() ? "220 Dovrik test server ready\r\n" : b.greeting)) return;
+  // Split replies become two-line replies: a continuation line, then the reply itself.
+  auto reply_bytes = [&](const std::string& r) {
+    return b.split_gap_ms > 0 && r.size() >= 4 ? r.substr(0, 3) + "-Dovrik\r\n" + r : r;
+  };
+  if (!SendReply(c,
+                 reply_bytes(b.greeting.empty() ? "220 Dovrik test server ready\r\n" : b.greeting)))
+    return;
   const std::string refused = Upper(b.refuse);
   const std::string refusal = b.refusal.empty() ? "550 refused\r\n" : b.refusal;
   bool first = true;
@@ -375,7 +437,7 @@ void MailServer::ServeSmtp(Connection& c) {
                word == "RSET" || word == "NOOP") {
       reply = "250 OK\r\n";
     } else if (word == "DATA") {
-      if (!SendReply(c, "354 End data with <CR><LF>.<CR><LF>\r\n")) return;
+      if (!SendReply(c, reply_bytes("354 End data with <CR><LF>.<CR><LF>\r\n"))) return;
       // The data ends at the first line that is a single dot.
       std::size_t end;
       while ((end = c.input.find("\r\n.\r\n")) == std::string::npos &&
@@ -384,7 +446,8 @@ void MailServer::ServeSmtp(Connection& c) {
       const std::size_t consumed = end == std::string::npos ? 3 : end + 5;
       {
         std::lock_guard<std::mutex> guard(mutex_);
-        mailbox_.push_back(std::make_shared<const std::string>(c.input.substr(0, consumed)));
+        mailbox_.push_back({std::make_shared<const std::string>(c.input.substr(0, consumed)),
+                            "uid" + std::to_string(next_uidl_++)});
       }
       c.input.erase(0, consumed);
       reply = refused == "." ? refusal : "250 queued\r\n";
@@ -394,7 +457,7 @@ void MailServer::ServeSmtp(Connection& c) {
     } else {
       reply = "500 unrecognised command\r\n";
     }
-    if (!SendReply(c, reply)) return;
+    if (!SendReply(c, reply_bytes(reply))) return;
   }
 }
 

@@ -21,9 +21,10 @@ enum class MailProtocol { kPop3, kSmtp };
 // How a RETR reply is cut short.
 enum class MailCut {
   kNone,
-  kStall,  // stop sending, keep the connection open
-  kClose,  // close the connection (orderly)
-  kReset,  // reset the connection
+  kStall,    // stop sending, keep the connection open
+  kClose,    // close the connection (orderly)
+  kReset,    // reset the connection
+  kEndless,  // never end: body lines keep coming until the client leaves
 };
 
 struct MailBehaviour {
@@ -43,6 +44,9 @@ struct MailBehaviour {
   MailCut cut = MailCut::kNone;       // what happens to a RETR reply
   std::size_t cut_after = 0;          // bytes of the RETR reply sent before the cut
   std::string retr_status;            // RETR's status line in place of "+OK <size> octets"
+  // Every reply goes out as two packets with this pause between: its first line, then the rest.
+  // SMTP replies become two-line replies for it ("250-Dovrik" then the reply).
+  int split_gap_ms = 0;
 };
 
 // Sample mailbox of the demo.
@@ -62,6 +66,13 @@ class MailServer {
   std::string Received(std::size_t i = 0) const;
   // Messages still in the mailbox (DELE takes effect at QUIT).
   std::size_t MailboxCount() const;
+  // Message i's text and unique id (UIDL), or empty.
+  std::string MessageText(std::size_t i) const;
+  std::string MessageUidl(std::size_t i) const;
+  // Changes the mailbox as another client or the server itself would, between sessions. Each
+  // added message gets an id of its own; ids stay with their messages.
+  void AddMessage(std::string text);
+  void RemoveMessage(std::size_t i);
 
   // Bounded waits for tests; true when the condition holds.
   bool WaitConnections(std::size_t n, std::chrono::milliseconds bound) const;
@@ -76,6 +87,7 @@ class MailServer {
   void ServePop3(Connection& c);
   void ServeSmtp(Connection& c);
   bool SendReply(Connection& c, std::string_view bytes);
+  bool SendBytes(Connection& c, std::string_view bytes);
   bool ReadLine(Connection& c, std::string& line);
   bool ReadMore(Connection& c);
   void Drain(Connection& c);
@@ -90,7 +102,12 @@ class MailServer {
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::vector<std::unique_ptr<Connection>> connections_;
-  std::vector<std::shared_ptr<const std::string>> mailbox_;
+  struct Stored {
+    std::shared_ptr<const std::string> text;
+    std::string uidl;
+  };
+  std::vector<Stored> mailbox_;
+  std::size_t next_uidl_ = 1;
   std::map<const std::string*, std::shared_ptr<const std::string>> retr_cache_;  // framed
   std::size_t closed_ = 0;
   std::size_t cuts_ = 0;
