@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
         app.quit();
       },
       Qt::QueuedConnection);
-  SessionEnd session_end([&main] { main.close(); });
+  SessionEnd session_end([&main] { main.endSession(); });
 
   SettingsWindow settings(main.link(), desktop);
   settings.formCreate();

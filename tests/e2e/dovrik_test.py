@@ -317,7 +317,7 @@ def case_first_start_to_exit():
         dovrik.menu("More", "Reply")
         text = dovrik.compose_text("Reply").replace("\r\n", "\n")
         assert text.startswith(f"From: {SENDER}\nTo: {SENDER}\nSubject: Re: Notes to self\n"), text
-        assert "\n=>Remember the milk.\n=>And the bread.\n" in text, text
+        assert "\n\n=>Remember the milk.\n=>And the bread." in text, text
         dovrik.shot(artefact("e2e-reply.png"), dovrik.compose_window("Reply"))
         before = set(maildir_files(env))
         dovrik.send_composed("Reply")

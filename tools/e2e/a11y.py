@@ -38,6 +38,30 @@ def _lib(desktop=None):
     return _atspi
 
 
+_bus = None
+
+
+def _send_no_reply(acc, interface, method, args):
+    """A method call on the accessible's own object over the accessibility bus, sent without
+    waiting for (or wanting) its reply."""
+    global _bus
+    import gi
+
+    gi.require_version("Gio", "2.0")
+    from gi.repository import Gio, GLib
+
+    if _bus is None:
+        flags = (Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
+                 | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
+        _bus = Gio.DBusConnection.new_for_address_sync(os.environ["AT_SPI_BUS_ADDRESS"], flags,
+                                                        None, None)
+    message = Gio.DBusMessage.new_method_call(acc.app.bus_name, acc.path, interface, method)
+    message.set_body(GLib.Variant(*args))
+    message.set_flags(Gio.DBusMessageFlags.NO_REPLY_EXPECTED)
+    _bus.send_message(message, Gio.DBusSendMessageFlags.NONE)
+    _bus.flush_sync(None)
+
+
 def _safe(call, default=None):
     try:
         return call()
@@ -139,13 +163,17 @@ class Node:
                 range(count)]
 
     def act(self, *names):
-        """Runs the first of the named actions the widget offers ("Press", "Toggle"...)."""
-        Atspi = _lib()
+        """Starts the first of the named actions the widget offers ("Press", "Toggle"...).
+
+        The request is sent without waiting for its answer: an action that opens a modal window
+        (a menu item whose command asks a question) answers only when that window closes.
+        """
         offered = self.actions()
         lowered = [a.lower() for a in offered]
         for name in names or ("press", "click", "activate", "toggle"):
             if name.lower() in lowered:
-                Atspi.Action.do_action(self.acc, lowered.index(name.lower()))
+                _send_no_reply(self.acc, "org.a11y.atspi.Action", "DoAction",
+                               ("(i)", (lowered.index(name.lower()),)))
                 return
         raise Failure(f"{self} offers none of {names}; it offers {offered}")
 

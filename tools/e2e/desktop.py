@@ -446,7 +446,8 @@ class VirtualDesktop:
         return out.stdout
 
     def click_at(self, x, y, button=1):
-        self.xdotool("mousemove", "--sync", x, y, "click", button)
+        # No --sync: it waits for a pointer motion, which never comes when the pointer is there.
+        self.xdotool("mousemove", x, y, "click", button)
 
     def keys(self, *keys):
         self.xdotool("key", "--delay", "20", *keys)
