@@ -249,12 +249,14 @@ class Screen:
         return wait_for(lambda: next((a for a in self.applications() if a.name == name), None),
                         timeout, f"the application {name!r} on the accessibility bus")
 
-    def window(self, app, name, timeout=20, role=None):
-        """A showing top-level window of app whose accessible name (caption) is `name`."""
+    def window(self, app, name, timeout=20, role=None, showing=True):
+        """A top-level window of app whose accessible name (caption) is `name`; a showing one
+        unless `showing` is False."""
         def find():
             _safe(app.acc.clear_cache)
             for w in app.children():
-                if w.name == name and (role is None or w.role == role) and w.showing:
+                if w.name == name and (role is None or w.role == role) and (
+                        w.showing or not showing):
                     return w
             return None
 

@@ -105,8 +105,8 @@ class Dovrik:
         except Exception:  # noqa: BLE001 - an application that left reads as none
             return None
 
-    def window(self, caption, timeout=30):
-        return self.screen.window(self.app(), caption, timeout)
+    def window(self, caption, timeout=30, showing=True):
+        return self.screen.window(self.app(), caption, timeout, showing=showing)
 
     def window_gone(self, caption, timeout=30):
         self.screen.gone(self.app(), caption, timeout)
@@ -184,8 +184,9 @@ class Dovrik:
         return self.window(MAIN, timeout)
 
     def status_panel(self, panel):
-        """The status bar's panel (0..3, left to right); its name is what it shows."""
-        bar = self.main_window().find(role="status bar")
+        """The status bar's panel (0..3, left to right); its name is what it shows. Read from
+        the main window also while it is hidden."""
+        bar = self.window(MAIN, showing=False).find(role="status bar")
         if bar is None:
             return None
         labels = [n for n in bar.walk(depth=4) if n.role == "label"]
