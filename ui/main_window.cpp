@@ -402,7 +402,10 @@ void MainWindow::refreshMessage() {
     header_texts_["LSubject"] = OneLineLabelText(s.header.Subject);
     layoutHeader();
   }
+  // Filled with updates off: the view then lays out once, for the lines in sight.
+  text_view_->setUpdatesEnabled(false);
   text_view_->setPlainText(ShownBody(DisplayText(s.text)));
+  text_view_->setUpdatesEnabled(true);
 }
 
 void MainWindow::refreshMenus() {

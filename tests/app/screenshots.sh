@@ -22,9 +22,15 @@ xc xdotool mousemove "$x" "$y" click 1
 main_shown() { main=$(viewable_windows "$pid" Pellory | head -n1) && [[ -n "$main" ]]; }
 step "the main window after a click on the icon" 20 main_shown
 # No window manager here: give the window the keyboard ourselves.
-xc xdotool windowfocus --sync "$main"
+focused() { [[ "$(xc xdotool getwindowfocus 2>/dev/null)" == "$1" ]]; }
+xc xdotool windowfocus "$main"
+step "the keyboard on the main window" 10 focused "$main"
 xc xdotool key alt+m
-menu_shown() { [[ -n "$(viewable_windows "$pid" '^$|More' | head -n1)" ]]; }
+# A popup menu is a top-level window named only for the application (the tray icon of the same
+# name lives inside the panel); made when first opened.
+menu_shown() {
+  xc xwininfo -root -tree 2>/dev/null | grep -Eq '^     0x[0-9a-f]+ "Dovrik": \("dovrik" "dovrik"\)  [0-9]{2,}x'
+}
 step "the More menu" 10 menu_shown
 xc import -window root "$artefacts/app-main-menu.png"
 echo "screenshot $artefacts/app-main-menu.png"
@@ -34,7 +40,9 @@ compose_shown() { compose=$(viewable_windows "$pid" '^Reply' | head -n1) && [[ -
 step "the compose window replying" 10 compose_shown
 xc import -window root "$artefacts/app-compose-reply.png"
 echo "screenshot $artefacts/app-compose-reply.png"
-xc xdotool windowfocus --sync "$compose" key Escape
+xc xdotool windowfocus "$compose"
+step "the keyboard on the compose window" 10 focused "$compose"
+xc xdotool key Escape
 compose_gone() { [[ -z "$(viewable_windows "$pid" '^Reply')" ]]; }
 step "the compose window closed by Esc" 10 compose_gone
 kill -TERM "$pid"

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "components/rx_tray.h"
 #include "engine/quorrel.h"
@@ -54,6 +55,16 @@ std::string FileText(const fs::path& path) {
   s << in.rdbuf();
   return s.str();
 }
+
+// Lets a test act while a Yes/No question is open, as the user could through the tray.
+class HookedDesktop : public testing::ScriptedDesktop {
+ public:
+  bool askYesNo(QWidget* parent, std::string_view question) override {
+    if (auto act = std::exchange(while_asking, nullptr)) act();
+    return ScriptedDesktop::askYesNo(parent, question);
+  }
+  std::function<void()> while_asking;
+};
 
 class CommandsTest : public testing::IsolatedStore {
  protected:
@@ -128,7 +139,7 @@ class CommandsTest : public testing::IsolatedStore {
     return smtp_->Received(0);
   }
 
-  testing::ScriptedDesktop desktop_;
+  HookedDesktop desktop_;
   testing::RecordingTray* tray_ = nullptr;
   std::unique_ptr<MailServer> pop3_;
   std::unique_ptr<MailServer> smtp_;
@@ -327,6 +338,16 @@ TEST_F(CommandsTest, ExitClosesAtOnceOrAfterYes) {
     EXPECT_EQ(desktop_.questions().count("Are you sure you want to quit?") - asked_before,
               static_cast<qsizetype>(c.answers.size()));
   }
+}
+
+TEST_F(CommandsTest, ASecondExitWhileTheQuestionIsOpenDoesNothing) {
+  SetSwitch("CB4", true);
+  QSignalSpy closed(window_.get(), &MainWindow::closed);
+  desktop_.while_asking = [this] { window_->action("Exit1")->trigger(); };
+  desktop_.answerYesNo(true);
+  window_->action("Exit2")->trigger();
+  EXPECT_EQ(desktop_.questions().count("Are you sure you want to quit?"), 1);
+  EXPECT_EQ(closed.size(), 1);
 }
 
 TEST_F(CommandsTest, TheCloseButtonOnlyHidesAndTheSessionEndCloses) {
