@@ -47,6 +47,7 @@ store="$(mktemp -d)"
 coproc MAIL { exec "$mailserver" --user demo --pass demo; }
 server_pid=$MAIL_PID
 trap 'kill "$server_pid" 2>/dev/null || true; rm -rf "$store"' EXIT
+trap 'exit 143' TERM INT HUP
 read -r _ pop3_port <&"${MAIL[0]}"
 read -r _ smtp_port <&"${MAIL[0]}"
 mkdir -p "$store/dovrik"
