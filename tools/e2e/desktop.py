@@ -64,6 +64,12 @@ def require_tools(*tools):
         raise Skip("not installed: " + " ".join(missing))
 
 
+def _die_with_parent():
+    """Runs in the child before exec: it gets SIGTERM when the harness itself dies (even by a
+    crash or a KILL), so a harness that never reaches close() leaves nothing behind."""
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM, 0, 0, 0)  # PR_SET_PDEATHSIG
+
+
 def _process_table():
     """(pid, parent pid, process group) of every process, read from /proc."""
     table = []
@@ -264,7 +270,8 @@ class VirtualDesktop:
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
             popen = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL,
                                      stdout=stdout if stdout is not None else out, stderr=err,
-                                     pass_fds=pass_fds, start_new_session=True)
+                                     pass_fds=pass_fds, start_new_session=True,
+                                     preexec_fn=_die_with_parent)
         process = Process(name, popen, out_path, err_path)
         self.processes.append(process)
         return process
