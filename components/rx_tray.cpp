@@ -86,6 +86,8 @@ void TRxTray::SetInterval(quint16 value) {
 
 void TRxTray::SetPopupMenu(QMenu* menu) {
   popup_menu_ = menu;
+  // A menu kept from popping up by itself stays with the program.
+  adapter_->ExportMenu(menu != nullptr && MenuAutoPopup(menu) ? menu : nullptr);
 }
 
 QString TRxTray::ShortTip(const QString& hint) {

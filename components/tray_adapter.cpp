@@ -1,11 +1,35 @@
 #include "components/tray_adapter.h"
 
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QMenu>
 #include <QSystemTrayIcon>
 
 namespace dovrik {
 
-QtTrayAdapter::QtTrayAdapter() : icon_(std::make_unique<QSystemTrayIcon>()) {
+namespace {
+
+// The test Qt makes once per process to pick its tray: a StatusNotifierWatcher on the session bus
+// that reports a host. Then the icon is a StatusNotifierItem; otherwise it goes to the X11 tray.
+bool StatusNotifierHostRegistered() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return false;
+  const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+  QDBusMessage get = QDBusMessage::createMethodCall(
+      watcher, QStringLiteral("/StatusNotifierWatcher"),
+      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
+  const QDBusMessage reply = bus.call(get);
+  return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+         qvariant_cast<QDBusVariant>(reply.arguments().first()).variant().toBool();
+}
+
+}  // namespace
+
+QtTrayAdapter::QtTrayAdapter()
+    : status_notifier_(StatusNotifierHostRegistered()), icon_(std::make_unique<QSystemTrayIcon>()) {
   QObject::connect(icon_.get(), &QSystemTrayIcon::activated,
                    [this](QSystemTrayIcon::ActivationReason reason) {
                      if (!OnMouse) return;
@@ -47,6 +71,14 @@ bool QtTrayAdapter::Remove() {
   const bool was = icon_->isVisible();
   icon_->hide();
   return was;
+}
+
+bool QtTrayAdapter::ExportMenu(QMenu* menu) {
+  // The X11 tray sends right clicks to the program, which pops the menu up itself; handing the
+  // menu to Qt there would show it twice.
+  if (!status_notifier_) return false;
+  icon_->setContextMenu(menu);
+  return true;
 }
 
 QPoint QtTrayAdapter::CursorPos() const {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class QMenu;
 class QSystemTrayIcon;
 
 namespace dovrik {
@@ -24,6 +25,13 @@ class TrayAdapter {
   virtual bool Remove() = 0;
   // The mouse cursor's screen position, read when a mouse action is handled.
   virtual QPoint CursorPos() const = 0;
+  // Offers the menu to a tray host that shows menus itself (a StatusNotifierItem host reads it
+  // over D-Bus, and a right click never reaches the program there). Returns false where the
+  // program pops the menu up itself on a right click. Not owned; nullptr withdraws it.
+  virtual bool ExportMenu(QMenu* menu) {
+    (void)menu;
+    return false;
+  }
   // Set by the tray component; the adapter calls it on the GUI thread.
   std::function<void(TrayMouse)> OnMouse;
 };
@@ -37,10 +45,14 @@ class QtTrayAdapter : public TrayAdapter {
   bool Modify(const QIcon& icon, const QString& tip) override;
   bool Remove() override;
   QPoint CursorPos() const override;
+  bool ExportMenu(QMenu* menu) override;
+  // True when Qt shows this icon through a StatusNotifierItem host rather than the X11 tray.
+  bool StatusNotifierTray() const { return status_notifier_; }
   // For the desktop test and diagnostics.
   QSystemTrayIcon& Icon() { return *icon_; }
 
  private:
+  bool status_notifier_ = false;
   std::unique_ptr<QSystemTrayIcon> icon_;
 };
 

@@ -14,7 +14,8 @@ StatusPanels::StatusPanels(std::vector<int> widths, QWidget* parent)
   for (std::size_t i = 0; i < widths_.size(); ++i) {
     auto* label = new QLabel(this);
     label->setObjectName(QStringLiteral("SB1Panel%1").arg(i));
-    label->setAccessibleName(QStringLiteral("Status %1").arg(i));
+    // No accessible name of its own: a label's text is then its name, which is what a screen
+    // reader reads (a fixed name would hide the status behind "Status 0").
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
     label->setTextFormat(Qt::PlainText);

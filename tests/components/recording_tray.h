@@ -31,11 +31,17 @@ class RecordingTray : public TrayAdapter {
     return true;
   }
   QPoint CursorPos() const override { return cursor; }
+  bool ExportMenu(QMenu* menu) override {
+    exported.push_back(menu);
+    return host_shows_menus;
+  }
   void Mouse(TrayMouse what) { OnMouse(what); }
 
   std::vector<TrayCall> calls;
   bool available = true;
   QPoint cursor{120, 80};
+  std::vector<QMenu*> exported;  // every menu offered to the host, nullptr for a withdrawal
+  bool host_shows_menus = false;
 };
 
 inline QIcon SolidIcon(QColor color, int side = 16) {

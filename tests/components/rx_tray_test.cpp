@@ -170,6 +170,18 @@ TEST_F(TrayTest, ClicksRaiseOnClickOrPopTheMenuAtTheCursor) {
   EXPECT_NO_THROW(rec_->Mouse(TrayMouse::kLeftUp));
 }
 
+// Where the tray host shows menus itself (a StatusNotifierItem host), the menu must reach it:
+// there a right click never comes to the program.
+TEST_F(TrayTest, TheMenuIsOfferedToTheHostUnlessItIsKeptFromPoppingUp) {
+  TPopupMenu menu;
+  tray_->SetPopupMenu(&menu);
+  TPopupMenu manual;
+  manual.SetAutoPopup(false);
+  tray_->SetPopupMenu(&manual);
+  tray_->SetPopupMenu(nullptr);
+  EXPECT_EQ(rec_->exported, (std::vector<QMenu*>{&menu, nullptr, nullptr}));
+}
+
 TEST_F(TrayTest, DoubleClickRunsTheDefaultItemElseOnDblClick) {
   int dbl = 0;
   tray_->OnDblClick = [&](TRxTray*) { ++dbl; };
