@@ -90,9 +90,9 @@ TEST(SettingsText, ReadsBackWhatItBuiltWhateverTheLineEnds) {
 
 TEST(SettingsText, MissingLinesKeepWhatTheValuesHeldAndExtraLinesAreIgnored) {
   SettingsValues three = Defaults(false);
-  EXPECT_TRUE(ParseSettingsText("10.0.0.9\r\n995\r\nbob", three));
+  EXPECT_TRUE(ParseSettingsText("127.0.0.9\r\n995\r\nbob", three));
   SettingsValues expected = Defaults(false);
-  expected.incomingServer = "10.0.0.9";
+  expected.incomingServer = "127.0.0.9";
   expected.incomingPort = "995";
   expected.userName = "bob";
   EXPECT_TRUE(Same(three, expected));
