@@ -1,10 +1,5 @@
 // The store under a killed writer and under two writers at once, with real processes.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -13,8 +8,7 @@
 #include "settings/registry_text.h"
 #include "tests/settings/isolated_store.h"
 #include "tests/settings/store_writer_payload.h"
-
-extern char** environ;
+#include "tests/support/child_process.h"
 
 namespace dovrik {
 namespace {
@@ -22,74 +16,20 @@ namespace {
 using StoreProcesses = testing::IsolatedStore;
 constexpr auto kBound = std::chrono::seconds(60);  // a hung writer fails the test, never hangs it
 
-// One settings_store_writer process, talking through pipes on its stdin and stdout.
-class Writer {
+// One settings_store_writer process: its standard input is the gate, its standard output the
+// progress characters.
+class Writer : public testing::ChildProcess {
  public:
-  Writer(const std::string& prefix, int count, int payload) {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    const std::string count_text = std::to_string(count), payload_text = std::to_string(payload);
-    const char* argv[] = {DOVRIK_STORE_WRITER, prefix.c_str(), count_text.c_str(),
-                          payload_text.c_str(), nullptr};
-    if (posix_spawn(&pid_, DOVRIK_STORE_WRITER, &actions, nullptr, const_cast<char**>(argv),
-                    environ) != 0) {
-      pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    gate_ = in[1];
-    progress_ = out[0];
-  }
-  Writer(const Writer&) = delete;
-  Writer& operator=(const Writer&) = delete;
-  ~Writer() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      Wait();
-    }
-    if (gate_ >= 0) ::close(gate_);
-    if (progress_ >= 0) ::close(progress_);
-  }
+  Writer(const std::string& prefix, int count, int payload)
+      : ChildProcess(
+            {DOVRIK_STORE_WRITER, prefix, std::to_string(count), std::to_string(payload)}) {}
 
-  bool Started() const { return pid_ > 0; }
   // Waits until the writer has printed n more progress characters; false on end or time-out.
   bool Expect(char c, int n) {
-    const auto deadline = std::chrono::steady_clock::now() + kBound;
-    while (n > 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd p{progress_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
-      char buf[64];
-      const ssize_t got = ::read(progress_, buf, std::min<ssize_t>(n, sizeof buf));
-      if (got == 0) return false;
-      for (ssize_t i = 0; i < got; ++i) {
-        if (buf[i] != c) return false;
-      }
-      if (got > 0) n -= static_cast<int>(got);
-    }
-    return true;
+    const std::string got = Read(static_cast<std::size_t>(n), kBound);
+    return got == std::string(static_cast<std::size_t>(n), c);
   }
-  bool Release() { return ::write(gate_, "g", 1) == 1; }
-  void Kill() { ::kill(pid_, SIGKILL); }
-  int Wait() {
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
-    return status;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int gate_ = -1;
-  int progress_ = -1;
+  bool Release() { return WriteGate("g"); }
 };
 
 void ExpectValues(const std::string& prefix, int count, int payload) {
