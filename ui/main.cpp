@@ -74,8 +74,22 @@ int main(int argc, char** argv) {
   QGuiApplication::setDesktopFileName("org.dovrik.Dovrik");
   QApplication::setQuitOnLastWindowClosed(false);  // the program lives in the tray
 
+  // Caught before the main window exists: its constructor already puts the icon into the tray,
+  // and a SIGTERM after that must end the program as a session's end, not kill it. Signals that
+  // come earlier wait in the pipe until the first event loop runs.
+  MainWindow* main_window = nullptr;
+  bool end_pending = false;
+  SessionEnd session_end([&main_window, &end_pending] {
+    if (main_window != nullptr) {
+      main_window->endSession();
+    } else {
+      end_pending = true;
+    }
+  });
+
   QtDesktop desktop;
   MainWindow main(desktop);
+  main_window = &main;
   TrayPresence presence(main);
   presence.onTrayAppeared = [&main] {
     if (main.tray().Active() && !main.tray().InTray()) main.tray().SetActive(true);
@@ -91,7 +105,7 @@ int main(int argc, char** argv) {
         app.quit();
       },
       Qt::QueuedConnection);
-  SessionEnd session_end([&main] { main.endSession(); });
+  if (end_pending) main.endSession();  // announced while the main window was being built
 
   SettingsWindow settings(main.link(), desktop);
   settings.formCreate();

@@ -65,9 +65,10 @@ export XDG_RUNTIME_DIR="$tmp/run"
 export XDG_CONFIG_HOME="$tmp/config"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM SESSION_MANAGER
 
+x_answers() { xc xwininfo -root >/dev/null 2>&1; }
 panel_ready() { xc xwininfo -root -tree 2>/dev/null | grep -q '"panel"'; }
-# Starts Xvfb (and trayer when $1 is "tray") on a free display; retried, since another X server
-# that ends just as ours starts can take the display's socket with it.
+# Starts Xvfb (and trayer when $1 is "tray") on a free display that answers; retried, since
+# another X server that ends just as ours starts can take the display's socket with it.
 start_desktop() {
   local attempt
   for attempt in 1 2 3; do
@@ -76,6 +77,10 @@ start_desktop() {
     pids+=($!)
     if wait_for 10 test -s "$tmp/display"; then
       export DISPLAY=":$(head -n1 "$tmp/display")"
+      if ! wait_for 10 x_answers; then
+        echo "attempt $attempt: $DISPLAY does not answer" >&2
+        continue
+      fi
       [[ "${1:-}" == tray ]] || return 0
       trayer --edge top --align right --widthtype pixel --width 160 --heighttype pixel \
         --height 40 --SetDockType true --transparent false --tint 0x404040 \
