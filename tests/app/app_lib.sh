@@ -35,6 +35,11 @@ diagnose() {
     echo "--- $f"
     tail -n 30 "$f"
   done
+  # What the X servers of the machine look like, for a program that could not reach ours.
+  echo "--- DISPLAY=${DISPLAY:-} display file: $(cat "$tmp/display" 2>/dev/null)"
+  ps -eo pid,ppid,etimes,args | grep -E '[X]vfb|[t]rayer' || true
+  ls -la /tmp/.X11-unix 2>/dev/null || true
+  ss -xl 2>/dev/null | grep X11 || true
 }
 step() {
   local what="$1"
@@ -73,7 +78,10 @@ start_desktop() {
   local attempt
   for attempt in 1 2 3; do
     : >"$tmp/display"
-    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.err" 2>&1 &
+    # -noreset: the server would otherwise reset whenever its last client leaves (the probe
+    # below, a program that ended), and a program connecting during a reset can be turned away.
+    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$tmp/display" \
+      >"$tmp/xvfb.err" 2>&1 &
     pids+=($!)
     if wait_for 10 test -s "$tmp/display"; then
       export DISPLAY=":$(head -n1 "$tmp/display")"
