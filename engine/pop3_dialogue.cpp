@@ -1,5 +1,5 @@
 // The POP3 side of a session: greeting, USER, LIST as an access probe, PASS as often as the owner
-// gives a password, the action's own command, and QUIT without awaiting its answer.
+// gives a password, the action's own command, and QUIT, whose answer only a delete awaits.
 #include "engine/pop3_dialogue.h"
 
 #include <sys/mman.h>
@@ -142,6 +142,7 @@ bool tCheckThread::MailboxUnchanged(int aNumber, const tDeleteGuard& aGuard) {
 
 void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
   DoneOnExit done{FDone};
+  bool awaitQuit = false;  // set once a DELE was accepted
   if (Error != 0) {
     SetError(kQrServerNotFound, kQrServerNotFoundText);
     return;
@@ -207,7 +208,7 @@ void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
             guard = e.FDeleteGuard;
           });
           if (!guarded || MailboxUnchanged(number, guard))
-            SendCommand("DELE " + std::to_string(number), "+OK", kQrCommandRefused);
+            awaitQuit = SendCommand("DELE " + std::to_string(number), "+OK", kQrCommandRefused);
           break;
         }
         default:
@@ -215,7 +216,17 @@ void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
       }
     }
   }
-  if (!FStoppedForSize) FSocket->SendStr("QUIT\r\n");  // else the connection is closed already
+  if (FStoppedForSize) return;  // the connection is closed already
+  if (awaitQuit) {
+    // A server removes a deleted message only when it answers QUIT: until then the delete is not
+    // done, and a check started at its end could still find the message.
+    // The server closes the connection after its answer, so the answer alone is judged.
+    FSocket->SendStr("QUIT\r\n");
+    WaitReply("+OK");
+    if (ErrorCode() == kQrOk && !FReply.starts_with("+OK")) SetError(kQrCommandRefused, FReply);
+  } else {
+    FSocket->SendStr("QUIT\r\n");
+  }
 }
 
 }  // namespace dovrik

@@ -254,15 +254,30 @@ TEST_F(EngineTest, CutMessagesAreMarkedTruncated) {
   }
 }
 
+// The message is gone when the delete ends (a check started then must not find it), and a
+// server that refuses QUIT has removed nothing, so the delete fails.
 TEST_F(EngineTest, DeleteTakesEffectAtQuit) {
   auto& server = Pop3();
   GivePassword({"secret"});
   ASSERT_TRUE(engine_->DeleteMessage(1));
   ASSERT_TRUE(AwaitDone());
   EXPECT_EQ(engine_->ErrorCode(acDelete), 0);
+  EXPECT_EQ(server.MailboxCount(), 1u);
   ASSERT_TRUE(server.WaitClosed(1, std::chrono::seconds(5)));
   EXPECT_EQ(server.Received(0), "USER user\r\nLIST\r\nPASS secret\r\nDELE 1\r\nQUIT\r\n");
-  EXPECT_EQ(server.MailboxCount(), 1u);
+
+  MailBehaviour b;
+  b.messages = {"Subject: a\r\n\r\na", "Subject: b\r\n\r\nb"};
+  b.refuse = "QUIT";
+  b.refusal = "-ERR some deleted messages not removed\r\n";
+  auto& refusing = Pop3(b);
+  GivePassword({"secret"});
+  done_.clear();
+  ASSERT_TRUE(engine_->DeleteMessage(1));
+  ASSERT_TRUE(AwaitDone());
+  EXPECT_EQ(engine_->ErrorCode(acDelete), kQrCommandRefused);
+  EXPECT_EQ(engine_->ErrorText(acDelete), b.refusal);
+  EXPECT_EQ(refusing.MailboxCount(), 2u);
 }
 
 TEST_F(EngineTest, SendWire) {
