@@ -217,16 +217,13 @@ void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
     }
   }
   if (FStoppedForSize) return;  // the connection is closed already
-  if (awaitQuit) {
-    // A server removes a deleted message only when it answers QUIT: until then the delete is not
-    // done, and a check started at its end could still find the message.
-    // The server closes the connection after its answer, so the answer alone is judged.
-    FSocket->SendStr("QUIT\r\n");
-    WaitReply("+OK");
-    if (ErrorCode() == kQrOk && !FReply.starts_with("+OK")) SetError(kQrCommandRefused, FReply);
-  } else {
-    FSocket->SendStr("QUIT\r\n");
-  }
+  FSocket->SendStr("QUIT\r\n");
+  if (!awaitQuit) return;
+  // A server removes a deleted message only when it answers QUIT: until then the delete is not
+  // done, and a check started at its end could still find the message. The server closes the
+  // connection after its answer, so the answer alone is judged.
+  WaitReply("+OK");
+  if (ErrorCode() == kQrOk && !FReply.starts_with("+OK")) SetError(kQrCommandRefused, FReply);
 }
 
 }  // namespace dovrik

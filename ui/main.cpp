@@ -75,16 +75,11 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);  // the program lives in the tray
 
   // Caught before the main window exists: its constructor already puts the icon into the tray,
-  // and a SIGTERM after that must end the program as a session's end, not kill it. Signals that
-  // come earlier wait in the pipe until the first event loop runs.
+  // and a SIGTERM after that must end the program as a session's end, not kill it. Announcements
+  // wait in the pipe until an event loop reads them, and none runs before the main window exists.
   MainWindow* main_window = nullptr;
-  bool end_pending = false;
-  SessionEnd session_end([&main_window, &end_pending] {
-    if (main_window != nullptr) {
-      main_window->endSession();
-    } else {
-      end_pending = true;
-    }
+  SessionEnd session_end([&main_window] {
+    if (main_window != nullptr) main_window->endSession();
   });
 
   QtDesktop desktop;
@@ -105,7 +100,6 @@ int main(int argc, char** argv) {
         app.quit();
       },
       Qt::QueuedConnection);
-  if (end_pending) main.endSession();  // announced while the main window was being built
 
   SettingsWindow settings(main.link(), desktop);
   settings.formCreate();
