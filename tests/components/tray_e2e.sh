@@ -64,7 +64,8 @@ export XDG_RUNTIME_DIR="$tmp/run"
 # ours starts can take our display's socket with it; a fresh display is then the cure, so this is
 # tried a few times before the test gives up.
 start_desktop() {
-  Xvfb -displayfd 3 -screen 0 640x240x24 -nolisten tcp -noreset 3>"$tmp/display" >"$tmp/xvfb.err" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 640x240x24 -nolisten tcp -noreset 3>"$tmp/display" \
+    >"$tmp/xvfb.err" 2>&1 &
   pids+=($!)
   wait_for 10 test -s "$tmp/display" || return 1
   export DISPLAY=":$(head -n1 "$tmp/display")"
