@@ -280,6 +280,27 @@ TEST_F(EngineTest, DeleteTakesEffectAtQuit) {
   EXPECT_EQ(refusing.MailboxCount(), 2u);
 }
 
+// Without an answer to QUIT nothing is known to be deleted: the delete fails.
+TEST_F(EngineTest, ADeleteWhoseQuitGoesUnansweredFails) {
+  for (const bool closes : {false, true}) {
+    SCOPED_TRACE(closes);
+    MailBehaviour b;
+    b.unanswered = "QUIT";
+    b.unanswered_closes = closes;
+    auto& server = Pop3(b);
+    GivePassword({"secret"});
+    done_.clear();
+    ASSERT_TRUE(engine_->DeleteMessage(1));
+    if (!closes) {
+      ASSERT_TRUE(PumpUntil([&] { return server.Received(0).ends_with("QUIT\r\n"); }));
+      Elapse(11);
+    }
+    ASSERT_TRUE(AwaitDone());
+    EXPECT_EQ(engine_->ErrorCode(acDelete), closes ? kQrCommandRefused : kQrTimeout);
+    EXPECT_EQ(server.MailboxCount(), 2u);
+  }
+}
+
 TEST_F(EngineTest, SendWire) {
   struct Case {
     std::string text;

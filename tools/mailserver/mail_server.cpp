@@ -416,6 +416,7 @@ void MailServer::ServePop3(Connection& c) {
   const MailBehaviour& b = behaviour_;
   if (!SendReply(c, b.greeting.empty() ? "+OK Dovrik test server ready\r\n" : b.greeting)) return;
   const std::string refused = Upper(b.refuse);
+  const std::string unanswered = Upper(b.unanswered);
   int pass_refusals = b.refuse_pass_count;
   bool user_given = false;
   bool authorised = false;
@@ -429,6 +430,10 @@ void MailServer::ServePop3(Connection& c) {
     const std::size_t blank = line.find(' ');
     const std::string word = Upper(line.substr(0, blank));
     const std::string arg = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+    if (!unanswered.empty() && word == unanswered) {
+      if (!b.unanswered_closes) Drain(c);
+      return;
+    }
     std::string reply;
     std::vector<Stored> box;
     {

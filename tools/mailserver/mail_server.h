@@ -41,6 +41,8 @@ struct MailBehaviour {
   bool list_after_user = false;       // LIST is served right after USER
   std::string refuse;                 // command word always refused ("USER", "RCPT", ...)
   std::string refusal;                // its reply; empty: "-ERR refused" / "550 refused"
+  std::string unanswered;             // POP3 command word met by silence (the connection stays)
+  bool unanswered_closes = false;     // ... met by closing the connection instead
   int refuse_pass_count = 0;          // refuse this many PASS commands, even right ones
   int trickle_gap_ms = 0;             // replies go out byte by byte with this gap
   MailCut cut = MailCut::kNone;       // what happens to a RETR reply
