@@ -1,40 +1,41 @@
 #include "engine/check_thread.h"
 
 #include <string.h>
+#include <sys/mman.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <utility>
 
-#include "engine/quorrel.h"
+#include "engine/session_link.h"
+#include "engine/str_to_int_def_trim.h"
 #include "engine/text_lines.h"
 #include "platform/clock.h"
 #include "platform/message_queue.h"
 
 namespace dovrik {
 
-bool tCheckThread::WithEngine(const std::function<void(TQuorrel&)>& f) const {
-  std::lock_guard<std::mutex> guard(FOwner->Lock);
-  if (!FOwner->Engine) return false;
-  f(*FOwner->Engine);
-  return true;
+namespace {
+// A large message held whole faults in every 4 KiB page as it arrives; where faults are dear that
+// costs more than the transfer. Asking for huge pages on the buffer's aligned interior cuts the
+// faults about tenfold. Only advice: where it is not granted nothing changes.
+void AdviseHugePages(const char* data, std::size_t size) {
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  if (size < 2 * kHuge) return;
+  const auto begin = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+  const std::uintptr_t last = (begin + size) & ~(kHuge - 1);
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
+}  // namespace
 
-tCheckThread::tCheckThread(std::string aAddr, std::string aPort, tQrAction anAction,
-                           std::shared_ptr<tSessionLink> anOwner, bool aSend)
-    : platform::Thread(true),
-      FAction(anAction),
-      FOwner(std::move(anOwner)),
-      FAddr(std::move(aAddr)),
-      FPort(std::move(aPort)),
-      FSend(aSend) {
+tCheckThread::tCheckThread(SessionRequest aRequest, std::shared_ptr<tSessionLink> anOwner)
+    : platform::Thread(true), FRequest(std::move(aRequest)), FOwner(std::move(anOwner)) {
   SetFreeOnTerminate(true);
-}
-
-void tCheckThread::Wipe(std::string& aText) {
-  explicit_bzero(aText.data(), aText.size());
 }
 
 tCheckThread::~tCheckThread() {
@@ -46,25 +47,12 @@ tCheckThread::~tCheckThread() {
 void tCheckThread::SetError(int aCode, const std::string& aText) {
   // A reply stopped for its size keeps that result: what fails after it fails because of it.
   if (FStoppedForSize) return;
-  WithEngine([&](TQuorrel& e) { e.SetError(FAction, aCode, aText); });
-}
-
-int tCheckThread::ErrorCode() const {
-  int code = kQrTimeout;  // a detached session fails whatever it waits for
-  WithEngine([&](TQuorrel& e) { code = e.FErrors[FAction].Code; });
-  return code;
+  FResult.code = aCode;
+  FResult.text = aText;
 }
 
 int tCheckThread::TimeOut() const {
-  int value = 10;
-  WithEngine([&](TQuorrel& e) { value = e.FTimeOut; });
-  return value;
-}
-
-std::string tCheckThread::UserName() const {
-  std::string value;
-  WithEngine([&](TQuorrel& e) { value = e.FUserName; });
-  return value;
+  return FOwner->TimeOut();
 }
 
 void tCheckThread::WaitAndPump() {
@@ -82,18 +70,13 @@ void tCheckThread::Execute() {
   try {
     FSocket = std::make_unique<TWSocket>(nullptr);
     FSocket->SetProto("tcp");
-    FSocket->SetAddr(FAddr);
-    FSocket->SetPort(FPort);
+    FSocket->SetAddr(FRequest.server);
+    FSocket->SetPort(FRequest.port);
     FSocket->SetMultiThreaded(true);
     ConfigureSecurity();
-    if (FSend)
-      FSocket->OnSessionConnected = [this](TObject* s, Word e) {
-        if (SecureConnected(e)) SmtpDialogue(s, e);
-      };
-    else
-      FSocket->OnSessionConnected = [this](TObject* s, Word e) {
-        if (SecureConnected(e)) Pop3Dialogue(s, e);
-      };
+    FSocket->OnSessionConnected = [this](TObject*, Word e) {
+      if (SecureConnected(e)) RunDialogue(e);
+    };
     FSocket->OnDataAvailable = [this](TObject* s, Word e) { SocketDataAvailable(s, e); };
     FSocket->OnChangeState = [this](TObject* s, TSocketState o, TSocketState n) {
       SocketChangeState(s, o, n);
@@ -102,7 +85,6 @@ void tCheckThread::Execute() {
     if (safe) FSocket->Connect();
     FDone = !safe;
     const double reference = platform::NowSeconds();
-    WithEngine([&](TQuorrel& e) { e.SetErrorCode(FAction, kQrOk); });
     if (!safe) SetError(kQrUnsafeValue, kQrUnsafeValueText);
     while (!FDone && !Terminated()) {
       if (TimedOut(reference) &&
@@ -127,25 +109,20 @@ void tCheckThread::Execute() {
     } catch (const ESocketException&) {
       // The exchange is over; a failure to close it is not its result.
     }
-    if (FSecurity != SecurityMode::kNone) ReleaseTlsThreadState();
+    if (FRequest.security != SecurityMode::kNone) ReleaseTlsThreadState();
   }
 
-  // Report the end on the main thread and wait for it; a detached session reports nothing.
-  bool attached = false;
-  WithEngine([&](TQuorrel&) { attached = true; });
-  if (attached) {
-    const bool reported = Synchronize([this] {
-      TQuorrel* engine = nullptr;
-      {
-        std::lock_guard<std::mutex> guard(FOwner->Lock);
-        engine = FOwner->Engine;
-      }
-      if (engine) engine->SessionDone(this, FAction);
-    });
-    // The main thread no longer serves workers (shutdown): leave the list here, or the engine
-    // would keep a pointer to a freed session.
-    if (!reported) WithEngine([this](TQuorrel& e) { e.RemoveSessionLocked(this); });
+  // The result goes to the engine, which reports the end on the main thread.
+  FOwner->Finish(this, FRequest.action, FResult);
+}
+
+void tCheckThread::RunDialogue(Word Error) {
+  DoneOnExit done{FDone};
+  if (Error != 0) {
+    SetError(kQrServerNotFound, kQrServerNotFoundText);
+    return;
   }
+  MakeDialogue(FRequest.protocol)->Run(*this);
 }
 
 void tCheckThread::SocketDataAvailable(TObject*, Word Error) {
@@ -197,17 +174,13 @@ void tCheckThread::StopForSize(int aCode, const char* aText) {
   FSocket->Abort();
 }
 
-bool tCheckThread::InputsAreSafe() {
+bool tCheckThread::InputsAreSafe() const {
   // CR or LF would end the command line early and put the rest on the wire as a command of its
   // own; NUL cuts it short on many servers.
   auto safe = [](const std::string& v) {
     return v.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
   };
-  bool ok = true;
-  WithEngine([&](TQuorrel& e) {
-    ok = safe(e.FUserName) && (!FSend || (safe(e.FSendFrom) && safe(e.FSendTo)));
-  });
-  return ok;
+  return safe(FRequest.user) && safe(FRequest.from) && safe(FRequest.to);
 }
 
 void tCheckThread::SocketChangeState(TObject*, TSocketState, TSocketState NewState) {
@@ -215,15 +188,16 @@ void tCheckThread::SocketChangeState(TObject*, TSocketState, TSocketState NewSta
 }
 
 bool tCheckThread::ReplyComplete() {
-  // A POP3 reply is judged on its first line. An SMTP reply runs to its last line: "250-..." lines
-  // continue it, the line whose fourth character is not a hyphen ends it.
+  // A kStatusLine reply is judged on its first line. A kCodedLines reply runs to its last line:
+  // "250-..." lines continue it, the line whose fourth character is not a hyphen ends it.
   for (;;) {
     const std::size_t crlf = FReply.find("\r\n", FLineScan);
     if (crlf == std::string::npos) {
       FLineScan = std::max(FLineStart, FReply.empty() ? 0 : FReply.size() - 1);
       return false;
     }
-    const bool continued = FSend && crlf - FLineStart >= 4 && FReply[FLineStart + 3] == '-';
+    const bool continued = Protocol(FRequest.protocol).reply_style == ReplyStyle::kCodedLines &&
+                           crlf - FLineStart >= 4 && FReply[FLineStart + 3] == '-';
     if (!continued) return true;
     FLineStart = crlf + 2;
     FLineScan = FLineStart;
@@ -277,13 +251,20 @@ bool tCheckThread::SendCommand(const std::string& aCommand, const std::string& a
   return ok;
 }
 
-bool tCheckThread::SendOptionalCommand(const std::string& aCommand) {
-  tQrError before;
-  WithEngine([&](TQuorrel& e) { before = e.FErrors[FAction]; });
-  FSocket->SendStr(aCommand + "\r\n");
-  const bool ok = WaitReply("+OK");
-  if (!FStoppedForSize) WithEngine([&](TQuorrel& e) { e.FErrors[FAction] = before; });
+bool tCheckThread::SendOptionalCommand(const std::string& aCommand, const std::string& aCode) {
+  const int code = FResult.code;
+  std::optional<std::string> text = FResult.text;
+  SendLine(aCommand);
+  const bool ok = WaitReply(aCode);
+  if (!FStoppedForSize) {
+    FResult.code = code;
+    FResult.text = std::move(text);
+  }
   return ok;
+}
+
+void tCheckThread::SendLine(const std::string& aLine) {
+  FSocket->SendStr(aLine + "\r\n");
 }
 
 bool tCheckThread::WaitMessageEnd() {
@@ -300,26 +281,51 @@ bool tCheckThread::WaitMessageEnd() {
   return ReplyHasMessageEnd();
 }
 
-void tCheckThread::RequestPassword() {
+bool tCheckThread::RequestPassword() {
   Wipe(FPass);  // the refused one, before the handler's answer replaces it
   FPass.clear();
-  FGotPass = false;
-  bool attached = false;
-  WithEngine([&](TQuorrel&) { attached = true; });
-  if (!attached) return;
-  Synchronize([this] {
-    TQuorrel* engine = nullptr;
-    {
-      std::lock_guard<std::mutex> guard(FOwner->Lock);
-      engine = FOwner->Engine;
-    }
-    if (engine && engine->OnGetPass) {
-      engine->OnGetPass(engine, FPass);
-      FGotPass = !TrimBlanks(FPass).empty();
-    } else {
-      FGotPass = false;
-    }
-  });
+  return FOwner->AskPassword(FPass);
+}
+
+void tCheckThread::ReserveForMessage() {
+  // Servers usually announce the size ("+OK 1234 octets"): room for it, dot-stuffing and the end
+  // line at once spares copying a large message while it grows. Only a hint, and a bounded one.
+  const std::string_view status(FReply.data(), std::min(FReply.find("\r\n"), FReply.size()));
+  const std::size_t first = status.find(' ');
+  if (first == std::string_view::npos) return;
+  std::string_view rest = status.substr(first + 1);
+  rest = rest.substr(0, rest.find(' '));
+  const int announced = StrToIntDefTrim(rest, -1);
+  constexpr int kMaxHint = 256 * 1024 * 1024;
+  if (announced <= 0 || announced > kMaxHint) return;
+  // Sized from the status line, not from what has arrived, so a large first chunk is not counted
+  // twice.
+  const std::size_t want = status.size() + 2 + static_cast<std::size_t>(announced) +
+                           static_cast<std::size_t>(announced) / 32 + 64;
+  if (want <= FReply.capacity()) return;
+  FReply.reserve(want);
+  AdviseHugePages(FReply.data(), FReply.capacity());
+}
+
+bool tCheckThread::CollectMessage() {
+  // Every positive reply to RETR runs to the "." line, with or without a size on its status line.
+  // The text is set once, when the wait is over: much of a large message may be here already.
+  const bool complete = WaitMessageEnd();
+  if (FStoppedForSize) return false;        // the previous message stays
+  if (!complete) FReply += kTruncatedMark;  // room for it was kept: no copy
+  // A status line that overstated the size must not leave the kept text holding room for it;
+  // after an honest one the spare room is small and nothing is copied. A text past kGrowToBound
+  // is not copied either: its unwritten room costs no memory.
+  if (FReply.capacity() - FReply.size() > FReply.size() && FReply.size() <= kGrowToBound)
+    FReply.shrink_to_fit();
+  // Hand the buffer over whole; a large message is never copied.
+  auto text = std::make_shared<const std::string>(std::move(FReply));
+  FReply.clear();
+  FLineScan = 0;
+  FEndScan = 0;
+  FResult.message_text = std::move(text);
+  FResult.message_uidl.clear();
+  return complete;
 }
 
 }  // namespace dovrik

@@ -1,6 +1,7 @@
 // tCheckThread: one mail exchange on a worker thread of its own. It owns its socket for the length
-// of the session, pumps that socket's notifications itself, and runs the POP3 or SMTP dialogue
-// inside the socket's connection event. It reports only through the engine's result table.
+// of the session, pumps that socket's notifications itself, and runs the protocol's dialogue over
+// its command/reply layer inside the socket's connection event. It starts from its request and
+// hands its result to the engine through the link when it ends.
 #pragma once
 
 #include <cstddef>
@@ -12,21 +13,21 @@
 
 #include "engine/engine_types.h"
 #include "engine/security.h"
+#include "engine/session.h"
 #include "platform/thread.h"
 #include "socket/wsocket.h"
 
 namespace dovrik {
 
-struct tSessionLink;
+class tSessionLink;
 
-class tCheckThread : public platform::Thread {
+class tCheckThread : public platform::Thread, private ReplyChannel {
  public:
   // Created suspended; frees itself when its run ends (after Resume nobody else may delete it).
-  tCheckThread(std::string aAddr, std::string aPort, tQrAction anAction,
-               std::shared_ptr<tSessionLink> anOwner, bool aSend);
+  tCheckThread(SessionRequest aRequest, std::shared_ptr<tSessionLink> anOwner);
   ~tCheckThread() override;
 
-  tQrAction Action() const { return FAction; }
+  tQrAction Action() const { return FRequest.action; }
 
  protected:
   void Execute() override;
@@ -38,37 +39,45 @@ class tCheckThread : public platform::Thread {
     ~DoneOnExit() { done = true; }
   };
 
-  bool WaitReply(const std::string& aCode);
-  bool SendCommand(const std::string& aCommand, const std::string& aCode, int anError);
-  // A command whose refusal the dialogue can live with: nothing is recorded whatever the reply (a
-  // time-out the wait recorded is taken back). True when the reply starts with "+OK".
-  bool SendOptionalCommand(const std::string& aCommand);
+  // ---- the command/reply layer (ReplyChannel) ----
+  const SessionRequest& Request() const override { return FRequest; }
+  SessionResult& Result() override { return FResult; }
+  void Fail(int aCode, const std::string& aText) override { SetError(aCode, aText); }
+  int ErrorCode() const override { return FResult.code; }
+  void ClearFailure() override {
+    FResult.code = kQrOk;
+    FResult.text = std::string();
+  }
+  const std::string& Reply() const override { return FReply; }
+  bool WaitReply(const std::string& aCode) override;
+  bool SendCommand(const std::string& aCommand, const std::string& aCode, int anError) override;
+  bool SendOptionalCommand(const std::string& aCommand, const std::string& aCode) override;
+  void SendLine(const std::string& aLine) override;
+  void ExpectSizedReply() override { FSizeHint = true; }
+  // True when the whole message arrived; false when it was cut short or stopped for its size.
+  bool CollectMessage() override;
+  bool RequestPassword() override;
+  std::string& Password() override { return FPass; }
+  bool UpgradeToTls(const std::string& aCommand, const std::string& aCode) override;
+  bool TlsEstablished() const override;
+  bool Connected() const override { return FState == wsConnected; }
+  bool StoppedForSize() const override { return FStoppedForSize; }
+  std::string LocalAddressLiteral() override;
+
   bool WaitMessageEnd();
-  void RequestPassword();
   // Refuses, before anything is sent, a user name or address that would end its command line.
-  bool InputsAreSafe();
+  bool InputsAreSafe() const;
 
   void SocketDataAvailable(TObject* Sender, Word Error);
   void SocketChangeState(TObject* Sender, TSocketState OldState, TSocketState NewState);
-  void Pop3Dialogue(TObject* Sender, Word Error);
-  void SmtpDialogue(TObject* Sender, Word Error);
-
-  // Zeroes a text that may hold the password before its memory goes back to the heap; the guard
-  // does so however the scope is left.
-  static void Wipe(std::string& aText);
-  struct WipeOnExit {
-    std::string& text;
-    ~WipeOnExit() { Wipe(text); }
-  };
+  // The socket's connection event: the protocol's dialogue runs inside it.
+  void RunDialogue(Word Error);
 
   // One "sleep 100 ms, then pump": ends early when a message arrives for this thread.
   void WaitAndPump();
   bool TimedOut(double aReference) const;
-  // Engine access through the link; harmless once the engine is gone.
   void SetError(int aCode, const std::string& aText);
-  int ErrorCode() const;
   int TimeOut() const;
-  std::string UserName() const;
   bool ReplyComplete();
   bool ReplyHasMessageEnd();
   // Room kept behind a message for the marker of an incomplete one.
@@ -81,49 +90,29 @@ class tCheckThread : public platform::Thread {
   // Past a bound: records the failure, frees the buffer and closes the connection, so nothing more
   // is read.
   void StopForSize(int aCode, const char* aText);
-  // True when the whole message arrived; false when it was cut short or stopped for its size.
-  bool CollectMessage();
   void ReserveForMessage();
-  void RecordUidl(int aNumber);
-  // For a guarded delete: true when the mailbox is still the one the guard describes. Records the
-  // failure otherwise.
-  bool MailboxUnchanged(int aNumber, const tDeleteGuard& aGuard);
-  // Runs f(engine) under the link's lock when the engine still exists; false otherwise.
-  bool WithEngine(const std::function<void(TQuorrel&)>& f) const;
 
   // ---- encryption (secure_session.cpp) ----
-  // Reads the server's security choice from the engine and prepares the socket for it.
+  // Prepares the socket for the request's security choice.
   void ConfigureSecurity();
   // Runs before the dialogue: with TLS from the first byte, judges the ended handshake. False
   // (and the session done) when the session must end.
   bool SecureConnected(Word Error);
   // The connect phase ran out: "Timeout", or a handshake that never ended.
   void RecordConnectTimeout();
-  // POP3, after the greeting: STLS and the handshake when chosen.
-  bool Pop3StartTls();
-  // SMTP, after the greeting: HELO as ever, or EHLO, STARTTLS, EHLO and the login.
-  bool SmtpHello();
-  bool UpgradeToTls(const std::string& aCommand, const std::string& aCode);
   bool WaitTls();
   bool CheckCertificate();
   tQrTrust AskTrust(const TTlsPeer& aPeer);
-  bool SmtpLogin(const std::string& aCapabilities);
-  std::string LocalAddressLiteral();
 
-  SecurityMode FSecurity = SecurityMode::kNone;
+  const SessionRequest FRequest;
+  SessionResult FResult;
   TTlsParams FTlsParams;
-  std::vector<std::string> FTrusted;
 
   std::unique_ptr<TWSocket> FSocket;
-  tQrAction FAction;
   std::shared_ptr<tSessionLink> FOwner;
   bool FDone = false;
   TSocketState FState = wsInvalidState;
   std::string FReply;
-  std::string FAddr;
-  std::string FPort;
-  bool FSend;
-  bool FGotPass = false;
   std::string FPass;
   // Where the searches of FReply resume: FReply only grows until WaitReply empties it, so bytes
   // that were searched once are never searched again.
@@ -132,7 +121,7 @@ class tCheckThread : public platform::Thread {
   // Set before RETR: the first line of its answer may announce the size to make room for.
   bool FSizeHint = false;
   // While a reply's status lines are awaited their length is bounded; FLineStart is where the
-  // line not yet seen whole begins (SMTP replies run over several lines).
+  // line not yet seen whole begins (replies of the kCodedLines style run over several lines).
   bool FAwaitingReply = false;
   std::size_t FLineStart = 0;
   // Set once a reply outgrew its bound: the recorded failure stands, whatever fails after it.

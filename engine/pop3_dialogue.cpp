@@ -1,17 +1,9 @@
-// The POP3 side of a session: greeting, USER, LIST as an access probe, PASS as often as the owner
-// gives a password, the action's own command, and QUIT, whose answer only a delete awaits.
+// The POP3 side of a session as named steps over the command/reply layer.
 #include "engine/pop3_dialogue.h"
 
-#include <sys/mman.h>
-
-#include <algorithm>
-#include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 
-#include "engine/check_thread.h"
-#include "engine/quorrel.h"
 #include "engine/str_to_int_def_trim.h"
 #include "engine/text_lines.h"
 
@@ -46,184 +38,154 @@ bool ParseUidlReply(std::string_view aReply, int aNumber, std::string& anId) {
   return true;
 }
 
-namespace {
-// A large message held whole faults in every 4 KiB page as it arrives; where faults are dear that
-// costs more than the transfer. Asking for huge pages on the buffer's aligned interior cuts the
-// faults about tenfold. Only advice: where it is not granted nothing changes.
-void AdviseHugePages(const char* data, std::size_t size) {
-  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-  if (size < 2 * kHuge) return;
-  const auto begin = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t last = (begin + size) & ~(kHuge - 1);
-  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
-}  // namespace
-
-void tCheckThread::ReserveForMessage() {
-  // Servers usually announce the size ("+OK 1234 octets"): room for it, dot-stuffing and the end
-  // line at once spares copying a large message while it grows. Only a hint, and a bounded one.
-  const std::string_view status(FReply.data(), std::min(FReply.find("\r\n"), FReply.size()));
-  const std::size_t first = status.find(' ');
-  if (first == std::string_view::npos) return;
-  std::string_view rest = status.substr(first + 1);
-  rest = rest.substr(0, rest.find(' '));
-  const int announced = StrToIntDefTrim(rest, -1);
-  constexpr int kMaxHint = 256 * 1024 * 1024;
-  if (announced <= 0 || announced > kMaxHint) return;
-  // Sized from the status line, not from what has arrived, so a large first chunk is not counted
-  // twice.
-  const std::size_t want = status.size() + 2 + static_cast<std::size_t>(announced) +
-                           static_cast<std::size_t>(announced) / 32 + 64;
-  if (want <= FReply.capacity()) return;
-  FReply.reserve(want);
-  AdviseHugePages(FReply.data(), FReply.capacity());
+void Pop3Dialogue::Run(ReplyChannel& aChannel) {
+  channel_ = &aChannel;
+  if (!Greeting() || !StartTls()) return;
+  bool await_quit = false;  // set once a DELE was accepted
+  if (Login()) {
+    switch (channel_->Request().action) {
+      case acCheck:
+        Stat();
+        break;
+      case acGetMessage:
+        Retrieve();
+        break;
+      case acDelete:
+        await_quit = Delete();
+        break;
+      default:
+        break;
+    }
+  }
+  if (channel_->StoppedForSize()) return;  // the connection is closed already
+  Quit(await_quit);
 }
 
-bool tCheckThread::CollectMessage() {
-  // Every positive reply to RETR runs to the "." line, with or without a size on its status line.
-  // The text is set once, when the wait is over: much of a large message may be here already.
-  const bool complete = WaitMessageEnd();
-  if (FStoppedForSize) return false;        // the previous message stays
-  if (!complete) FReply += kTruncatedMark;  // room for it was kept: no copy
-  // A status line that overstated the size must not leave the kept text holding room for it;
-  // after an honest one the spare room is small and nothing is copied. A text past kGrowToBound
-  // is not copied either: its unwritten room costs no memory.
-  if (FReply.capacity() - FReply.size() > FReply.size() && FReply.size() <= kGrowToBound)
-    FReply.shrink_to_fit();
-  // Hand the buffer over whole; a large message is never copied.
-  auto text = std::make_shared<const std::string>(std::move(FReply));
-  FReply.clear();
-  FLineScan = 0;
-  FEndScan = 0;
-  WithEngine([&](TQuorrel& e) {
-    e.FMessageText = std::move(text);
-    e.FMessageUidl.clear();
-  });
-  return complete;
+bool Pop3Dialogue::Greeting() {
+  if (channel_->WaitReply("+OK")) return true;
+  // A silent server keeps its "Timeout"; a wrong or missing greeting is not an empty mailbox.
+  if (channel_->ErrorCode() == kQrOk) channel_->Fail(kQrInvalidHello, kQrInvalidHelloText);
+  return false;
 }
 
-void tCheckThread::RecordUidl(int aNumber) {
+bool Pop3Dialogue::StartTls() {
+  if (channel_->Request().security != SecurityMode::kStartTls) return true;
+  const ProtocolInfo& pop3 = Protocol(ProtocolId::kPop3);
+  if (channel_->UpgradeToTls(std::string(pop3.starttls_command),
+                             std::string(pop3.starttls_go_ahead)))
+    return true;
+  // Polite and harmless: QUIT carries nothing of the user's.
+  if (channel_->ErrorCode() == kQrTlsNotOffered && channel_->Connected())
+    channel_->SendLine("QUIT");
+  return false;
+}
+
+bool Pop3Dialogue::Login() {
+  const std::string user = "USER " + channel_->Request().user;
+  if (!channel_->SendCommand(user, "+OK", kQrUserRefused)) return false;
+  const bool ok = channel_->SendCommand("LIST", "+OK", kQrLoginFailed) || PasswordLoop();
+  std::string& pass = channel_->Password();
+  Wipe(pass);
+  pass.clear();
+  return ok;
+}
+
+bool Pop3Dialogue::PasswordLoop() {
+  bool retry = false;
+  for (;;) {
+    if (!channel_->RequestPassword()) return false;
+    const std::string& pass = channel_->Password();
+    channel_->ClearFailure();
+    if (pass.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+      // It would end the PASS line early and send its rest as a command of its own.
+      channel_->Fail(kQrUnsafePassword, kQrUnsafePasswordText);
+      return false;
+    }
+    // A server forgets the user name after a refused PASS (PASS is valid only right after USER),
+    // so a second try without USER could never succeed, whatever the password.
+    if (retry && !channel_->SendCommand("USER " + channel_->Request().user, "+OK", kQrUserRefused))
+      return false;
+    retry = true;
+    std::string command = "PASS " + pass;
+    WipeOnExit wipe{command};
+    if (channel_->SendCommand(command, "+OK", kQrLoginFailed)) return true;
+  }
+}
+
+void Pop3Dialogue::Stat() {
+  if (!channel_->SendCommand("STAT", "+OK", kQrStatRefused)) return;
+  int count = 0;
+  int size = 0;
+  if (!ParseStatReply(channel_->Reply(), count, size)) return;
+  SessionResult& result = channel_->Result();
+  result.has_stat = true;
+  result.message_count = count;
+  result.mailbox_size = size;
+}
+
+void Pop3Dialogue::Retrieve() {
+  channel_->ExpectSizedReply();
+  if (channel_->SendCommand("RETR " + std::to_string(channel_->Request().number), "+OK",
+                            kQrCommandRefused) &&
+      channel_->CollectMessage())
+    RecordUidl();
+}
+
+void Pop3Dialogue::RecordUidl() {
   // The message's unique id lets a later delete make sure it deletes this very message. A server
   // without UIDL just leaves it empty.
+  const int number = channel_->Request().number;
   std::string id;
-  if (SendOptionalCommand("UIDL " + std::to_string(aNumber))) ParseUidlReply(FReply, aNumber, id);
-  WithEngine([&](TQuorrel& e) { e.FMessageUidl = std::move(id); });
+  if (channel_->SendOptionalCommand("UIDL " + std::to_string(number), "+OK"))
+    ParseUidlReply(channel_->Reply(), number, id);
+  channel_->Result().message_uidl = std::move(id);
 }
 
-bool tCheckThread::MailboxUnchanged(int aNumber, const tDeleteGuard& aGuard) {
+bool Pop3Dialogue::Delete() {
+  const SessionRequest& request = channel_->Request();
+  if (request.delete_guard && !MailboxUnchanged(*request.delete_guard)) return false;
+  return channel_->SendCommand("DELE " + std::to_string(request.number), "+OK", kQrCommandRefused);
+}
+
+bool Pop3Dialogue::MailboxUnchanged(const tDeleteGuard& aGuard) {
   // Message numbers shift when mail is deleted elsewhere: deleting by number is safe only while
   // the mailbox is the one the user saw.
   if (aGuard.ExpectedCount >= 0 || aGuard.ExpectedSize >= 0) {
-    if (!SendCommand("STAT", "+OK", kQrStatRefused)) return false;
+    if (!channel_->SendCommand("STAT", "+OK", kQrStatRefused)) return false;
     int count = -1;
     int size = -1;
-    ParseStatReply(FReply, count, size);
+    ParseStatReply(channel_->Reply(), count, size);
     if ((aGuard.ExpectedCount >= 0 && count != aGuard.ExpectedCount) ||
         (aGuard.ExpectedSize >= 0 && size != aGuard.ExpectedSize)) {
-      SetError(kQrMailboxChanged, kQrMailboxChangedText);
+      channel_->Fail(kQrMailboxChanged, kQrMailboxChangedText);
       return false;
     }
   }
   if (aGuard.ExpectedUidl.empty()) return true;
-  if (!SendOptionalCommand("UIDL " + std::to_string(aNumber))) {
+  const int number = channel_->Request().number;
+  if (!channel_->SendOptionalCommand("UIDL " + std::to_string(number), "+OK")) {
     // A server without UIDL refuses it: the count and size are all there is to go by.
-    if (FReply.starts_with("-ERR")) return true;
-    SetError(kQrCommandRefused, FReply);
+    if (channel_->Reply().starts_with("-ERR")) return true;
+    channel_->Fail(kQrCommandRefused, channel_->Reply());
     return false;
   }
   std::string id;
-  if (!ParseUidlReply(FReply, aNumber, id) || id != aGuard.ExpectedUidl) {
-    SetError(kQrMailboxChanged, kQrMailboxChangedText);
+  if (!ParseUidlReply(channel_->Reply(), number, id) || id != aGuard.ExpectedUidl) {
+    channel_->Fail(kQrMailboxChanged, kQrMailboxChangedText);
     return false;
   }
   return true;
 }
 
-void tCheckThread::Pop3Dialogue(TObject*, Word Error) {
-  DoneOnExit done{FDone};
-  bool awaitQuit = false;  // set once a DELE was accepted
-  if (Error != 0) {
-    SetError(kQrServerNotFound, kQrServerNotFoundText);
-    return;
-  }
-  if (!WaitReply("+OK")) {
-    // A silent server keeps its "Timeout"; a wrong or missing greeting is not an empty mailbox.
-    if (ErrorCode() == kQrOk) SetError(kQrInvalidHello, kQrInvalidHelloText);
-    return;
-  }
-  if (!Pop3StartTls()) return;
-  if (SendCommand("USER " + UserName(), "+OK", kQrUserRefused)) {
-    bool ok = SendCommand("LIST", "+OK", kQrLoginFailed);
-    if (!ok) {
-      bool retry = false;
-      do {
-        RequestPassword();
-        if (FGotPass) {
-          WithEngine([&](TQuorrel& e) { e.SetError(FAction, kQrOk, std::string()); });
-          if (FPass.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
-            // It would end the PASS line early and send its rest as a command of its own.
-            SetError(kQrUnsafePassword, kQrUnsafePasswordText);
-            break;
-          }
-          // A server forgets the user name after a refused PASS (PASS is valid only right after
-          // USER), so a second try without USER could never succeed, whatever the password.
-          if (retry && !SendCommand("USER " + UserName(), "+OK", kQrUserRefused)) break;
-          retry = true;
-          std::string command = "PASS " + FPass;
-          WipeOnExit wipe{command};
-          ok = SendCommand(command, "+OK", kQrLoginFailed);
-        }
-      } while (!ok && FGotPass);
-    }
-    Wipe(FPass);
-    FPass.clear();
-    if (ok) {
-      int number = 0;
-      switch (FAction) {
-        case acCheck:
-          if (SendCommand("STAT", "+OK", kQrStatRefused)) {
-            int count = 0;
-            int size = 0;
-            if (ParseStatReply(FReply, count, size))
-              WithEngine([&](TQuorrel& e) {
-                e.FMessageCount = count;
-                e.FMailboxSize = size;
-              });
-          }
-          break;
-        case acGetMessage:
-          WithEngine([&](TQuorrel& e) { number = e.FGetNumber; });
-          FSizeHint = true;
-          if (SendCommand("RETR " + std::to_string(number), "+OK", kQrCommandRefused) &&
-              CollectMessage())
-            RecordUidl(number);
-          break;
-        case acDelete: {
-          bool guarded = false;
-          tDeleteGuard guard;
-          WithEngine([&](TQuorrel& e) {
-            number = e.FDeleteNumber;
-            guarded = e.FDeleteGuarded;
-            guard = e.FDeleteGuard;
-          });
-          if (!guarded || MailboxUnchanged(number, guard))
-            awaitQuit = SendCommand("DELE " + std::to_string(number), "+OK", kQrCommandRefused);
-          break;
-        }
-        default:
-          break;
-      }
-    }
-  }
-  if (FStoppedForSize) return;  // the connection is closed already
-  FSocket->SendStr("QUIT\r\n");
-  if (!awaitQuit) return;
+void Pop3Dialogue::Quit(bool anAwaitAnswer) {
+  channel_->SendLine("QUIT");
+  if (!anAwaitAnswer) return;
   // A server removes a deleted message only when it answers QUIT: until then the delete is not
   // done, and a check started at its end could still find the message. The server closes the
   // connection after its answer, so the answer alone is judged.
-  WaitReply("+OK");
-  if (ErrorCode() == kQrOk && !FReply.starts_with("+OK")) SetError(kQrCommandRefused, FReply);
+  channel_->WaitReply("+OK");
+  if (channel_->ErrorCode() == kQrOk && !channel_->Reply().starts_with("+OK"))
+    channel_->Fail(kQrCommandRefused, channel_->Reply());
 }
 
 }  // namespace dovrik

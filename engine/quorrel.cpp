@@ -6,6 +6,7 @@
 
 #include "engine/check_thread.h"
 #include "engine/message_parser.h"
+#include "socket/wsocket.h"
 
 namespace dovrik {
 
@@ -14,10 +15,9 @@ TQuorrel::TQuorrel(TComponent* AOwner)
       FTimer(std::make_unique<platform::Timer>()),
       FMessageText(std::make_shared<const std::string>()),
       FUserName("SomeUser"),
-      FInPort("pop3"),
-      FOutPort("smtp"),
-      FLink(std::make_shared<tSessionLink>()) {
-  FLink->Engine = this;
+      FInPort(Protocol(ProtocolId::kPop3).default_service),
+      FOutPort(Protocol(ProtocolId::kSmtp).default_service),
+      FLink(std::make_shared<tSessionLink>(static_cast<SessionHost*>(this))) {
   FTimer->OnTimer = [this] { TimerTick(); };
 }
 
@@ -26,22 +26,22 @@ TQuorrel::~TQuorrel() {
   // this (the main) thread. Flag them first, then detach them, so none touches the engine again;
   // they are not awaited, and a report still queued for the main thread finds no engine.
   {
-    std::lock_guard<std::mutex> guard(FLink->Lock);
+    std::lock_guard<std::mutex> guard(FLink->Lock());
     for (tCheckThread* session : FSessions)
       if (!session->Terminated()) session->Terminate();
-    FLink->Engine = nullptr;
+    FLink->DetachLocked();
     FSessions.clear();
   }
   FTimer.reset();
 }
 
 std::string TQuorrel::UserName() const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   return FUserName;
 }
 
 void TQuorrel::SetUserName(const std::string& Value) {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   FUserName = Value;
 }
 
@@ -73,22 +73,20 @@ void TQuorrel::SetCheckEvery(int Value) {
 }
 
 int TQuorrel::TimeOut() const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
-  return FTimeOut;
+  return FLink->TimeOut();
 }
 
 void TQuorrel::SetTimeOut(int Value) {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
-  FTimeOut = std::max(Value, 10);
+  FLink->SetTimeOut(std::max(Value, 10));
 }
 
 int TQuorrel::MessageCount() const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   return FMessageCount;
 }
 
 int TQuorrel::MailboxSize() const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   return FMailboxSize;
 }
 
@@ -97,121 +95,113 @@ std::string TQuorrel::MessageText() const {
 }
 
 std::shared_ptr<const std::string> TQuorrel::MessageTextShared() const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   return FMessageText;
 }
 
 std::string TQuorrel::MessageUidl() const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   return FMessageUidl;
 }
 
 int TQuorrel::ErrorCode(tQrAction anAction) const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   return FErrors[anAction].Code;
 }
 
 std::string TQuorrel::ErrorText(tQrAction anAction) const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   return FErrors[anAction].Msg;
 }
 
-void TQuorrel::SetError(tQrAction anAction, int aCode, const std::string& aText) {
-  FErrors[anAction].Code = aCode;
-  FErrors[anAction].Msg = aText;
-}
-
-void TQuorrel::SetErrorCode(tQrAction anAction, int aCode) {
-  FErrors[anAction].Code = aCode;
-}
-
 bool TQuorrel::IsBusy(tQrAction anAction) const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   return std::any_of(FSessions.begin(), FSessions.end(), [anAction](tCheckThread* s) {
     return s->Action() == anAction && !s->Terminated();
   });
 }
 
 tCheckThread* TQuorrel::FindSession(tQrAction anAction) const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   auto it = std::find_if(FSessions.begin(), FSessions.end(),
                          [anAction](tCheckThread* s) { return s->Action() == anAction; });
   return it == FSessions.end() ? nullptr : *it;
 }
 
-std::unique_ptr<tCheckThread> TQuorrel::StartAction(tQrAction anAction, bool aSend) {
-  if (IsBusy(anAction)) return nullptr;
-  if (OnActionStart) OnActionStart(this, anAction);
-  if (anAction == acCheck) {
-    std::lock_guard<std::mutex> guard(FLink->Lock);
-    FMessageCount = 0;
-    FMailboxSize = 0;
-  }
-  auto session = std::make_unique<tCheckThread>(aSend ? FOutServer : FInServer,
-                                                aSend ? FOutPort : FInPort, anAction, FLink, aSend);
-  {
-    std::lock_guard<std::mutex> guard(FLink->Lock);
-    FSessions.push_back(session.get());
-  }
-  return session;
+SessionRequest TQuorrel::RequestLocked(tQrAction anAction) const {
+  const bool send = anAction == acSend;
+  SessionRequest r;
+  r.protocol = send ? ProtocolId::kSmtp : ProtocolId::kPop3;
+  r.action = anAction;
+  r.server = send ? FOutServer : FInServer;
+  r.port = send ? FOutPort : FInPort;
+  r.user = FUserName;
+  r.security = send ? FOutSecurity : FInSecurity;
+  r.trusted = send ? FOutTrusted : FInTrusted;
+  r.ca_file = FCaFile;
+  return r;
 }
 
-void TQuorrel::ResumeSession(std::unique_ptr<tCheckThread> aSession) {
+bool TQuorrel::Start(tQrAction anAction, const std::function<void(SessionRequest&)>& aFill) {
+  if (IsBusy(anAction)) return false;
+  if (OnActionStart) OnActionStart(this, anAction);
+  SessionRequest request;
+  {
+    std::lock_guard<std::mutex> guard(FLink->Lock());
+    if (anAction == acCheck) {
+      FMessageCount = 0;
+      FMailboxSize = 0;
+    }
+    request = RequestLocked(anAction);
+  }
+  aFill(request);
+  auto session = std::make_unique<tCheckThread>(std::move(request), FLink);
+  {
+    std::lock_guard<std::mutex> guard(FLink->Lock());
+    // The running action has no failure yet; its text stays until the session gives one.
+    FErrors[anAction].Code = kQrOk;
+    FSessions.push_back(session.get());
+  }
   try {
-    aSession->Resume();
+    session->Resume();
   } catch (...) {
     // A thread that never ran must not keep its action busy; the failure goes to the caller.
     {
-      std::lock_guard<std::mutex> guard(FLink->Lock);
-      FSessions.erase(std::find(FSessions.begin(), FSessions.end(), aSession.get()));
+      std::lock_guard<std::mutex> guard(FLink->Lock());
+      FSessions.erase(std::find(FSessions.begin(), FSessions.end(), session.get()));
     }
     throw;
   }
   // From here on the session owns itself and frees itself when its run ends.
-  aSession.release();
-}
-
-bool TQuorrel::Start(tQrAction anAction, bool aSend, const std::function<void()>& aStoreInputs) {
-  auto session = StartAction(anAction, aSend);
-  if (!session) return false;
-  // The inputs are in place before the session runs, so it always sees them.
-  {
-    std::lock_guard<std::mutex> guard(FLink->Lock);
-    aStoreInputs();
-  }
-  ResumeSession(std::move(session));
+  session.release();
   return true;
 }
 
 bool TQuorrel::Check() {
-  return Start(acCheck, false, [] {});
+  return Start(acCheck, [](SessionRequest&) {});
 }
 
 bool TQuorrel::GetMessage(int aNumber) {
-  return Start(acGetMessage, false, [&] { FGetNumber = aNumber; });
+  return Start(acGetMessage, [&](SessionRequest& r) { r.number = aNumber; });
 }
 
 bool TQuorrel::DeleteMessage(int aNumber) {
-  return Start(acDelete, false, [&] {
-    FDeleteNumber = aNumber;
-    FDeleteGuarded = false;
-  });
+  return Start(acDelete, [&](SessionRequest& r) { r.number = aNumber; });
 }
 
 bool TQuorrel::DeleteMessage(int aNumber, const tDeleteGuard& aGuard) {
-  return Start(acDelete, false, [&] {
-    FDeleteNumber = aNumber;
-    FDeleteGuarded = true;
-    FDeleteGuard = aGuard;
+  return Start(acDelete, [&](SessionRequest& r) {
+    r.number = aNumber;
+    r.delete_guard = aGuard;
   });
 }
 
 bool TQuorrel::SendMail(const std::string& aFrom, const std::string& aTo,
                         const std::string& aText) {
-  return Start(acSend, true, [&] {
-    FSendFrom = aFrom;
-    FSendTo = aTo;
-    FSendText = aText;
+  return Start(acSend, [&](SessionRequest& r) {
+    r.from = aFrom;
+    r.to = aTo;
+    r.text = aText;
   });
 }
 
@@ -219,19 +209,46 @@ bool TQuorrel::ParseMessage(std::string_view aText, tQrMessage& aMessage) const 
   return dovrik::ParseMessage(aText, aMessage);
 }
 
+void TQuorrel::StoreResult(tQrAction anAction, SessionResult& aResult) {
+  FErrors[anAction].Code = aResult.code;
+  if (aResult.text) FErrors[anAction].Msg = std::move(*aResult.text);
+  if (aResult.has_stat) {
+    FMessageCount = aResult.message_count;
+    FMailboxSize = aResult.mailbox_size;
+  }
+  if (aResult.message_text) {
+    FMessageText = std::move(aResult.message_text);
+    FMessageUidl = std::move(aResult.message_uidl);
+  }
+}
+
+void TQuorrel::ForgetSessionLocked(const tCheckThread* aSession) {
+  auto it = std::find(FSessions.begin(), FSessions.end(), aSession);
+  if (it != FSessions.end()) FSessions.erase(it);
+}
+
 void TQuorrel::SessionDone(tCheckThread* aSession, tQrAction anAction) {
-  RemoveSession(aSession);
+  {
+    std::lock_guard<std::mutex> guard(FLink->Lock());
+    ForgetSessionLocked(aSession);
+  }
   if (OnActionDone) OnActionDone(this, anAction);
 }
 
-void TQuorrel::RemoveSession(tCheckThread* aSession) {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
-  RemoveSessionLocked(aSession);
+void TQuorrel::AskPassword(std::string& aPass) {
+  if (OnGetPass) OnGetPass(this, aPass);
 }
 
-void TQuorrel::RemoveSessionLocked(tCheckThread* aSession) {
-  auto it = std::find(FSessions.begin(), FSessions.end(), aSession);
-  if (it != FSessions.end()) FSessions.erase(it);
+void TQuorrel::AskTrust(const tQrCertificate& aCertificate, tQrTrust& anAnswer) {
+  if (!OnTrustCertificate) return;
+  OnTrustCertificate(this, aCertificate, anAnswer);
+  if (anAnswer != trAlways) return;
+  std::lock_guard<std::mutex> guard(FLink->Lock());
+  auto& list = aCertificate.Incoming ? FInTrusted : FOutTrusted;
+  const std::string mine = NormalFingerprint(aCertificate.Fingerprint);
+  if (std::none_of(list.begin(), list.end(),
+                   [&](const std::string& t) { return NormalFingerprint(t) == mine; }))
+    list.push_back(aCertificate.Fingerprint);
 }
 
 void TQuorrel::TimerTick() {

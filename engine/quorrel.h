@@ -12,21 +12,16 @@
 
 #include "engine/engine_types.h"
 #include "engine/security.h"
+#include "engine/session_link.h"
 #include "platform/timer.h"
 #include "socket/component.h"
 
 namespace dovrik {
 
 class tCheckThread;
+class tSessionLink;
 
-// What the engine shares with its sessions. Sessions reach the engine only through this link,
-// under its lock, so the engine can detach them when it is destroyed while they still run.
-struct tSessionLink {
-  std::mutex Lock;
-  TQuorrel* Engine = nullptr;  // null once the engine is gone
-};
-
-class TQuorrel : public TComponent {
+class TQuorrel : public TComponent, private SessionHost {
  public:
   explicit TQuorrel(TComponent* AOwner = nullptr);
   ~TQuorrel() override;
@@ -53,7 +48,7 @@ class TQuorrel : public TComponent {
   tActionEvent OnActionDone;
   tOnGetPassEvent OnGetPass;
 
-  // ---- encryption (quorrel_security.cpp); read by each session when it starts ----
+  // ---- encryption (quorrel_security.cpp); copied into each session when it starts ----
   SecurityMode InSecurity() const;
   void SetInSecurity(SecurityMode Value);
   SecurityMode OutSecurity() const;
@@ -100,21 +95,16 @@ class TQuorrel : public TComponent {
   const platform::Timer& CheckTimer() const { return *FTimer; }
 
  private:
-  friend class tCheckThread;
+  // The session's side of the engine (SessionHost), reached only through the link.
+  void StoreResult(tQrAction anAction, SessionResult& aResult) override;
+  void ForgetSessionLocked(const tCheckThread* aSession) override;
+  void SessionDone(tCheckThread* aSession, tQrAction anAction) override;
+  void AskPassword(std::string& aPass) override;
+  void AskTrust(const tQrCertificate& aCertificate, tQrTrust& anAnswer) override;
 
-  // For the sessions: called with the link's lock held.
-  void SetError(tQrAction anAction, int aCode, const std::string& aText);
-  void SetErrorCode(tQrAction anAction, int aCode);
-  // On the main thread, at the request of the ending session.
-  void SessionDone(tCheckThread* aSession, tQrAction anAction);
-  void RemoveSession(tCheckThread* aSession);
-  // For a session that ends while the main thread no longer serves it: with the lock held.
-  void RemoveSessionLocked(tCheckThread* aSession);
-
-  std::unique_ptr<tCheckThread> StartAction(tQrAction anAction, bool aSend);
-  void ResumeSession(std::unique_ptr<tCheckThread> aSession);
-  // Starts the action and stores its inputs (under the engine lock) before the session runs.
-  bool Start(tQrAction anAction, bool aSend, const std::function<void()>& aStoreInputs);
+  // The action's inputs as one value, built under the link's lock; aFill adds the action's own.
+  bool Start(tQrAction anAction, const std::function<void(SessionRequest&)>& aFill);
+  SessionRequest RequestLocked(tQrAction anAction) const;
   void TimerTick();
   void RestartTimer();
 
@@ -123,15 +113,8 @@ class TQuorrel : public TComponent {
   // Not owned: each session frees itself. Under the link's lock: a session that can't report its
   // end takes itself out before it frees itself.
   std::vector<tCheckThread*> FSessions;
-  int FGetNumber = 0;
-  int FDeleteNumber = 0;
-  bool FDeleteGuarded = false;
-  tDeleteGuard FDeleteGuard;
   std::shared_ptr<const std::string> FMessageText;
   std::string FMessageUidl;
-  std::string FSendFrom;
-  std::string FSendTo;
-  std::string FSendText;
 
   std::string FUserName;
   std::string FInServer;
@@ -139,7 +122,6 @@ class TQuorrel : public TComponent {
   std::string FInPort;
   std::string FOutPort;
   int FCheckEvery = 0;
-  int FTimeOut = 0;
   int FMessageCount = 0;
   int FMailboxSize = 0;
 
@@ -149,7 +131,8 @@ class TQuorrel : public TComponent {
   std::vector<std::string> FOutTrusted;
   std::string FCaFile;
 
-  // Guards every field a session reads or writes (and the engine pointer in it).
+  // Its lock guards every field a session's request is copied from or its result lands in, and
+  // it holds the time-out.
   std::shared_ptr<tSessionLink> FLink;
 };
 

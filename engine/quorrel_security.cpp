@@ -1,4 +1,5 @@
-// The engine's encryption settings. Sessions read them under the link's lock when they start.
+// The engine's encryption settings. Each session gets a copy, taken under the link's lock when it
+// starts.
 #include <utility>
 
 #include "engine/quorrel.h"
@@ -6,52 +7,52 @@
 namespace dovrik {
 
 SecurityMode TQuorrel::InSecurity() const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   return FInSecurity;
 }
 
 void TQuorrel::SetInSecurity(SecurityMode Value) {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   FInSecurity = Value;
 }
 
 SecurityMode TQuorrel::OutSecurity() const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   return FOutSecurity;
 }
 
 void TQuorrel::SetOutSecurity(SecurityMode Value) {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   FOutSecurity = Value;
 }
 
 std::vector<std::string> TQuorrel::InTrusted() const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   return FInTrusted;
 }
 
 void TQuorrel::SetInTrusted(std::vector<std::string> Value) {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   FInTrusted = std::move(Value);
 }
 
 std::vector<std::string> TQuorrel::OutTrusted() const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   return FOutTrusted;
 }
 
 void TQuorrel::SetOutTrusted(std::vector<std::string> Value) {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   FOutTrusted = std::move(Value);
 }
 
 std::string TQuorrel::CaFile() const {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   return FCaFile;
 }
 
 void TQuorrel::SetCaFile(const std::string& Value) {
-  std::lock_guard<std::mutex> guard(FLink->Lock);
+  std::lock_guard<std::mutex> guard(FLink->Lock());
   FCaFile = Value;
 }
 

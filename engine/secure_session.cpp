@@ -1,21 +1,17 @@
-// The encrypted side of a session: TLS from the first byte or after STLS / STARTTLS, the judgement
-// of the server's certificate, and the SMTP login. Every failure ends the session before the user
+// The encrypted side of a session: TLS from the first byte or after STLS / STARTTLS, and the
+// judgement of the server's certificate. Every failure ends the session before the user
 // name or the password is sent. With no encryption chosen nothing here changes the wire.
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <mutex>
 
 #include "engine/check_thread.h"
-#include "engine/quorrel.h"
-#include "engine/smtp_reply.h"
+#include "engine/session_link.h"
 #include "engine/text_lines.h"
 #include "platform/clock.h"
 
 namespace dovrik {
 namespace {
-
-constexpr const char* kNothingSent = ". The user name and password were not sent.";
 
 std::string CertificateText(const TTlsPeer& aPeer) {
   return "subject " + aPeer.Subject + ", issued by " + aPeer.Issuer + ", SHA-256 fingerprint " +
@@ -25,22 +21,19 @@ std::string CertificateText(const TTlsPeer& aPeer) {
 }  // namespace
 
 void tCheckThread::ConfigureSecurity() {
-  WithEngine([&](TQuorrel& e) {
-    FSecurity = FSend ? e.FOutSecurity : e.FInSecurity;
-    FTrusted = FSend ? e.FOutTrusted : e.FInTrusted;
-    FTlsParams.CaFile = e.FCaFile;
-  });
-  FTlsParams.Host = FAddr;
-  if (FSecurity == SecurityMode::kTls) FSocket->SetTlsAtConnect(FTlsParams);
+  FTlsParams.CaFile = FRequest.ca_file;
+  FTlsParams.Host = FRequest.server;
+  if (FRequest.security == SecurityMode::kTls) FSocket->SetTlsAtConnect(FTlsParams);
 }
 
 bool tCheckThread::SecureConnected(Word Error) {
   // A connection that failed is the dialogue's to report ("Server not found").
-  if (FSecurity != SecurityMode::kTls || (Error != 0 && Error != kTlsFailedError)) return true;
+  if (FRequest.security != SecurityMode::kTls || (Error != 0 && Error != kTlsFailedError))
+    return true;
   bool ok = false;
   if (Error == kTlsFailedError)
-    SetError(kQrTlsFailed,
-             "No encrypted connection to " + FAddr + ": " + FSocket->TlsFailure() + kNothingSent);
+    SetError(kQrTlsFailed, "No encrypted connection to " + FRequest.server + ": " +
+                               FSocket->TlsFailure() + kNothingSentText);
   else
     ok = CheckCertificate();
   if (!ok) FDone = true;
@@ -49,48 +42,40 @@ bool tCheckThread::SecureConnected(Word Error) {
 
 void tCheckThread::RecordConnectTimeout() {
   if (FSocket->State() == wsConnected && FSocket->TlsState() == tlsHandshaking)
-    SetError(kQrTlsFailed, "No encrypted connection to " + FAddr +
+    SetError(kQrTlsFailed, "No encrypted connection to " + FRequest.server +
                                ": the server did not complete the handshake within " +
-                               std::to_string(TimeOut()) + " seconds" + kNothingSent);
+                               std::to_string(TimeOut()) + " seconds" + kNothingSentText);
   else
     SetError(kQrTimeout, kQrTimeoutText);
-}
-
-bool tCheckThread::Pop3StartTls() {
-  if (FSecurity != SecurityMode::kStartTls) return true;
-  if (UpgradeToTls("STLS", "+OK")) return true;
-  // Polite and harmless: QUIT carries nothing of the user's.
-  if (ErrorCode() == kQrTlsNotOffered && FState == wsConnected) FSocket->SendStr("QUIT\r\n");
-  return false;
 }
 
 bool tCheckThread::UpgradeToTls(const std::string& aCommand, const std::string& aCode) {
   const bool agreed = SendCommand(aCommand, aCode, kQrTlsNotOffered);
   if (!agreed && FReply.compare(0, aCode.size(), aCode) == 0 && ErrorCode() == kQrTlsNotOffered) {
-    SetError(kQrTlsFailed, "No encrypted connection to " + FAddr +
+    SetError(kQrTlsFailed, "No encrypted connection to " + FRequest.server +
                                ": the server closed the connection after agreeing to encrypt" +
-                               kNothingSent);
+                               kNothingSentText);
     return false;
   }
   if (!agreed) {
     const std::string reply(TrimBlanks(FReply));
-    SetError(kQrTlsNotOffered, "The server " + FAddr + " does not offer encryption (" + aCommand +
-                                   ")" + (reply.empty() ? std::string() : ": " + reply) +
-                                   kNothingSent);
+    SetError(kQrTlsNotOffered, "The server " + FRequest.server + " does not offer encryption (" +
+                                   aCommand + ")" + (reply.empty() ? std::string() : ": " + reply) +
+                                   kNothingSentText);
     return false;
   }
   // Bytes behind the go-ahead came in clear and could have been put there by anyone on the way;
   // a sound server waits for the handshake.
   if (FReply.find("\r\n") + 2 != FReply.size()) {
-    SetError(kQrTlsFailed, "No encrypted connection to " + FAddr +
+    SetError(kQrTlsFailed, "No encrypted connection to " + FRequest.server +
                                ": the server sent unencrypted data after agreeing to encrypt" +
-                               kNothingSent);
+                               kNothingSentText);
     return false;
   }
   try {
     FSocket->StartTls(FTlsParams);
   } catch (const ESocketException& e) {
-    SetError(kQrTlsFailed, "No encrypted connection to " + FAddr + ": " + e.Message());
+    SetError(kQrTlsFailed, "No encrypted connection to " + FRequest.server + ": " + e.Message());
     return false;
   }
   return WaitTls();
@@ -118,29 +103,33 @@ bool tCheckThread::WaitTls() {
     why = "the session was stopped";
   else
     why = "the server closed the connection during the handshake";
-  SetError(kQrTlsFailed, "No encrypted connection to " + FAddr + ": " + why + kNothingSent);
+  SetError(kQrTlsFailed,
+           "No encrypted connection to " + FRequest.server + ": " + why + kNothingSentText);
   return false;
 }
 
 bool tCheckThread::CheckCertificate() {
   const TTlsPeer& peer = FSocket->TlsPeer();
-  const std::string whose = "The certificate of " + FAddr;
+  const std::string whose = "The certificate of " + FRequest.server;
   switch (peer.Problem) {
     case TTlsProblem::tpNone:
       return true;
     case TTlsProblem::tpExpired:
       SetError(kQrCertExpired, whose + " has expired or is not yet valid (valid until " +
-                                   peer.NotAfter + "): " + CertificateText(peer) + kNothingSent);
+                                   peer.NotAfter + "): " + CertificateText(peer) +
+                                   kNothingSentText);
       return false;
     case TTlsProblem::tpWrongHost:
-      SetError(kQrCertWrongHost,
-               whose + " is for " + (peer.Names.empty() ? peer.Subject : peer.Names) +
-                   ", not for " + FAddr + ": " + CertificateText(peer) + kNothingSent);
+      SetError(kQrCertWrongHost, whose + " is for " +
+                                     (peer.Names.empty() ? peer.Subject : peer.Names) +
+                                     ", not for " + FRequest.server + ": " + CertificateText(peer) +
+                                     kNothingSentText);
       return false;
     case TTlsProblem::tpUntrusted: {
       const std::string mine = NormalFingerprint(peer.Fingerprint);
+      const auto& trusted = FRequest.trusted;
       const bool known =
-          !mine.empty() && std::any_of(FTrusted.begin(), FTrusted.end(), [&](const std::string& t) {
+          !mine.empty() && std::any_of(trusted.begin(), trusted.end(), [&](const std::string& t) {
             return NormalFingerprint(t) == mine;
           });
       if (known || AskTrust(peer) != trNo) return true;
@@ -150,38 +139,24 @@ bool tCheckThread::CheckCertificate() {
       break;
   }
   SetError(kQrCertUntrusted, whose + " is not trusted (" + peer.VerifyText +
-                                 "): " + CertificateText(peer) + kNothingSent);
+                                 "): " + CertificateText(peer) + kNothingSentText);
   return false;
 }
 
 tQrTrust tCheckThread::AskTrust(const TTlsPeer& aPeer) {
-  tQrTrust answer = trNo;
-  bool attached = false;
-  WithEngine([&](TQuorrel&) { attached = true; });
-  if (!attached) return answer;
-  const tQrCertificate certificate{
-      !FSend,         FAddr,           aPeer.Subject, aPeer.Issuer, aPeer.Fingerprint,
-      aPeer.NotAfter, aPeer.VerifyText};
-  Synchronize([&] {
-    TQuorrel* engine = nullptr;
-    {
-      std::lock_guard<std::mutex> guard(FOwner->Lock);
-      engine = FOwner->Engine;
-    }
-    if (!engine || !engine->OnTrustCertificate) return;
-    engine->OnTrustCertificate(engine, certificate, answer);
-    if (answer != trAlways) return;
-    std::lock_guard<std::mutex> guard(FOwner->Lock);
-    auto& list = FSend ? engine->FOutTrusted : engine->FInTrusted;
-    const std::string mine = NormalFingerprint(aPeer.Fingerprint);
-    if (std::none_of(list.begin(), list.end(),
-                     [&](const std::string& t) { return NormalFingerprint(t) == mine; }))
-      list.push_back(aPeer.Fingerprint);
-  });
-  return answer;
+  const tQrCertificate certificate{Protocol(FRequest.protocol).incoming,
+                                   FRequest.server,
+                                   aPeer.Subject,
+                                   aPeer.Issuer,
+                                   aPeer.Fingerprint,
+                                   aPeer.NotAfter,
+                                   aPeer.VerifyText};
+  return FOwner->AskTrust(certificate);
 }
 
-// ---------------------------------------------------------------- SMTP
+bool tCheckThread::TlsEstablished() const {
+  return FSocket->TlsState() == tlsEstablished;
+}
 
 std::string tCheckThread::LocalAddressLiteral() {
   sockaddr_in local{};
@@ -190,54 +165,6 @@ std::string tCheckThread::LocalAddressLiteral() {
   if (FSocket->GetSockName(local, length) == 0)
     inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
   return std::string("[") + text + "]";
-}
-
-bool tCheckThread::SmtpHello() {
-  if (FSecurity == SecurityMode::kNone)
-    return SendCommand("HELO " + UserName(), "250", kQrHeloRefused);
-  // EHLO names this machine by its address, as the standard allows; the user name (HELO's
-  // argument in clear) would go out before the encryption.
-  const std::string hello = "EHLO " + LocalAddressLiteral();
-  if (FSecurity == SecurityMode::kStartTls) {
-    if (!SendCommand(hello, "250", kQrHeloRefused)) return false;
-    if (!SmtpOffers(FReply, "STARTTLS")) {
-      SetError(kQrTlsNotOffered,
-               "The server " + FAddr + " does not offer encryption (STARTTLS)" + kNothingSent);
-      return false;
-    }
-    if (!UpgradeToTls("STARTTLS", "220")) return false;
-  }
-  return SendCommand(hello, "250", kQrHeloRefused) && SmtpLogin(FReply);
-}
-
-bool tCheckThread::SmtpLogin(const std::string& aCapabilities) {
-  const std::vector<std::string> offered = SmtpAuthMechanisms(aCapabilities);
-  const bool plain = std::find(offered.begin(), offered.end(), "PLAIN") != offered.end();
-  const bool login = std::find(offered.begin(), offered.end(), "LOGIN") != offered.end();
-  // No login the server knows: send without one and let the server judge. Never a login in
-  // clear.
-  if ((!plain && !login) || FSocket->TlsState() != tlsEstablished) return true;
-  RequestPassword();
-  WipeOnExit wipePass{FPass};
-  if (!FGotPass) {
-    SetError(kQrAuthRefused, "No password given");
-    return false;
-  }
-  const std::string user = UserName();
-  if (plain) {
-    std::string token;
-    WipeOnExit wipeToken{token};
-    token.reserve(user.size() + FPass.size() + 2);
-    token.append(1, '\0').append(user).append(1, '\0').append(FPass);
-    std::string command = "AUTH PLAIN " + Base64(token);
-    WipeOnExit wipeCommand{command};
-    return SendCommand(command, "235", kQrAuthRefused);
-  }
-  std::string secret = Base64(FPass);
-  WipeOnExit wipeSecret{secret};
-  return SendCommand("AUTH LOGIN", "334", kQrAuthRefused) &&
-         SendCommand(Base64(user), "334", kQrAuthRefused) &&
-         SendCommand(secret, "235", kQrAuthRefused);
 }
 
 }  // namespace dovrik

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "engine/protocols.h"
 #include "settings/registry.h"
 
 namespace dovrik {
@@ -71,22 +72,13 @@ std::string SecurityText(SecurityMode aMode) {
   return "none";
 }
 
+// Both follow the engine's table of protocols.
 SecurityMode SecurityForPort(std::string_view aPort) {
-  const std::string p = LowerTrimmed(aPort);
-  return p == "995" || p == "pop3s" || p == "465" || p == "submissions" ? SecurityMode::kTls
-                                                                        : SecurityMode::kNone;
+  return ImpliedSecurity(aPort);
 }
 
 std::string UsualPort(SecurityMode aMode, bool anIncoming) {
-  switch (aMode) {
-    case SecurityMode::kTls:
-      return anIncoming ? "995" : "465";
-    case SecurityMode::kStartTls:
-      return anIncoming ? "110" : "587";
-    case SecurityMode::kNone:
-      break;
-  }
-  return anIncoming ? "110" : "25";
+  return DefaultPort(aMode, anIncoming);
 }
 
 ServerSecurity LoadServerSecurity(std::string_view anInPort, std::string_view anOutPort) {
