@@ -82,6 +82,28 @@ TEST_F(EngineTest, PasswordRefusedTwiceThenAccepted) {
             "PASS secret\r\nSTAT\r\nQUIT\r\n");
 }
 
+// A session works from what the engine held when its action started: a setting changed while it
+// runs (here inside the password prompt, between its two USER lines) reaches only the next one.
+TEST_F(EngineTest, ASessionKeepsTheSettingsItStartedWith) {
+  MailBehaviour b;
+  b.refuse_pass_count = 1;
+  auto& server = Pop3(b);
+  engine_->OnGetPass = [this](TQuorrel*, std::string& aPass) {
+    engine_->SetUserName("other");
+    aPass = "secret";
+  };
+  ASSERT_TRUE(engine_->Check());
+  ASSERT_TRUE(AwaitDone());
+  EXPECT_EQ(engine_->ErrorCode(acCheck), 0) << engine_->ErrorText(acCheck);
+  ASSERT_TRUE(server.WaitClosed(1, std::chrono::seconds(5)));
+  EXPECT_EQ(server.Received(0),
+            "USER user\r\nLIST\r\nPASS secret\r\nUSER user\r\nPASS secret\r\nSTAT\r\nQUIT\r\n");
+  ASSERT_TRUE(engine_->Check());
+  ASSERT_TRUE(AwaitDone(2));
+  ASSERT_TRUE(server.WaitClosed(2, std::chrono::seconds(5)));
+  EXPECT_TRUE(server.Received(1).starts_with("USER other\r\n")) << server.Received(1);
+}
+
 TEST_F(EngineTest, NoUsablePasswordFailsLogin) {
   struct Case {
     std::vector<std::string> answers;
