@@ -50,6 +50,9 @@ struct SessionResult {
 // ReplyStyle; every wait ends on the reply, on silence longer than the time-out, on the
 // connection's end or on the session being stopped. A failure is recorded once: the first size
 // bound that was hit stands whatever is recorded after it.
+// A protocol with tagged replies adds its ReplyStyle (the reply ends with the line that carries
+// the command's tag) and reads a literal ({n} then n bytes) the way CollectMessage reads up to
+// its end line: the dialogue above stays a sequence of commands and judged replies.
 class ReplyChannel {
  public:
   virtual const SessionRequest& Request() const = 0;
