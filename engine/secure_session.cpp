@@ -65,8 +65,9 @@ bool tCheckThread::UpgradeToTls(const std::string& aCommand, const std::string& 
     return false;
   }
   // Bytes behind the go-ahead came in clear and could have been put there by anyone on the way;
-  // a sound server waits for the handshake.
-  if (FReply.find("\r\n") + 2 != FReply.size()) {
+  // a sound server waits for the handshake. The go-ahead itself may run over several lines: it
+  // ends with the line that completed the reply.
+  if (FReply.find("\r\n", FLineStart) + 2 != FReply.size()) {
     SetError(kQrTlsFailed, "No encrypted connection to " + FRequest.server +
                                ": the server sent unencrypted data after agreeing to encrypt" +
                                kNothingSentText);

@@ -99,17 +99,21 @@ TEST_F(SecureTest, SmtpWireOfEachModeWithLogin) {
     std::string auth;
     std::string clear;
     std::string login;
+    std::string go_ahead = {};  // STARTTLS's, when not the usual one-line one
   };
+  const std::string starttls = "EHLO [127.0.0.1]\r\nSTARTTLS\r\n";
   const std::vector<Case> cases = {
       {SecurityMode::kTls, MailTls::kImplicit, "PLAIN LOGIN", "", plain},
-      {SecurityMode::kStartTls, MailTls::kStartTls, "PLAIN LOGIN",
-       "EHLO [127.0.0.1]\r\nSTARTTLS\r\n", plain},
-      {SecurityMode::kStartTls, MailTls::kStartTls, "LOGIN", "EHLO [127.0.0.1]\r\nSTARTTLS\r\n",
-       login},
+      {SecurityMode::kStartTls, MailTls::kStartTls, "PLAIN LOGIN", starttls, plain},
+      {SecurityMode::kStartTls, MailTls::kStartTls, "LOGIN", starttls, login},
+      {SecurityMode::kStartTls, MailTls::kStartTls, "PLAIN", starttls, plain,
+       "220-Ready\r\n220-to start\r\n220 TLS\r\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.auth + " " + std::to_string(static_cast<int>(c.mode)));
-    auto& server = Smtp(SmtpTls(c.server, c.auth));
+    SCOPED_TRACE(c.auth + " " + std::to_string(static_cast<int>(c.mode)) + " " + c.go_ahead);
+    MailBehaviour b = SmtpTls(c.server, c.auth);
+    b.starttls_go_ahead = c.go_ahead;
+    auto& server = Smtp(b);
     engine_->SetOutSecurity(c.mode);
     GivePassword({"secret"});
     done_.clear();
@@ -145,6 +149,9 @@ TEST_F(SecureTest, FailuresEndBeforeCredentials) {
   drop.tls_drop = true;
   MailBehaviour injected = Tls(MailTls::kStartTls);
   injected.tls_extra = "+OK forged\r\n";
+  MailBehaviour injected_late = Tls(MailTls::kStartTls);
+  injected_late.starttls_go_ahead = "220-Ready\r\n220 Go ahead\r\n";
+  injected_late.tls_extra = "250 forged\r\n";
   MailBehaviour plain_server;  // speaks in clear where TLS was chosen
   const std::vector<Case> cases = {
       {"no STLS",
@@ -175,6 +182,12 @@ TEST_F(SecureTest, FailuresEndBeforeCredentials) {
        false,
        SecurityMode::kStartTls,
        pop3(injected),
+       kQrTlsFailed,
+       {"unencrypted data after agreeing to encrypt"}},
+      {"clear bytes after a multi-line go-ahead",
+       true,
+       SecurityMode::kStartTls,
+       smtp(injected_late),
        kQrTlsFailed,
        {"unencrypted data after agreeing to encrypt"}},
       {"no TLS at all",

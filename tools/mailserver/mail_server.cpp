@@ -594,8 +594,9 @@ void MailServer::ServeSmtp(Connection& c) {
       if (login) reply += "250-AUTH " + b.auth + "\r\n";
       reply += "250 8BITMIME\r\n";
     } else if (word == "STARTTLS" && starttls) {
-      if (!SendReply(c, "220 Ready to start TLS\r\n" + b.tls_extra) || b.tls_drop || !StartTls(c))
-        return;
+      const std::string go_ahead =
+          b.starttls_go_ahead.empty() ? "220 Ready to start TLS\r\n" : b.starttls_go_ahead;
+      if (!SendReply(c, go_ahead + b.tls_extra) || b.tls_drop || !StartTls(c)) return;
       continue;
     } else if (word == "STARTTLS") {
       reply = "454 TLS not available\r\n";

@@ -61,6 +61,9 @@ struct MailBehaviour {
   bool tls_stall = false;   // where TLS would start, never answer the handshake
   bool tls_drop = false;    // after accepting STLS / STARTTLS, close the connection
   std::string tls_extra;    // bytes sent in clear right behind the go-ahead to STLS / STARTTLS
+  // SMTP: the go-ahead to STARTTLS in place of "220 Ready to start TLS" CR LF (a multi-line
+  // one, say); tls_extra still follows it.
+  std::string starttls_go_ahead;
   // SMTP login: mechanisms announced in EHLO ("PLAIN LOGIN"), only once TLS is on (or always
   // when tls is kNone); with auth_required, MAIL is refused until a login succeeded.
   std::string auth;
