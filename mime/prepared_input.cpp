@@ -133,13 +133,16 @@ std::string_view BoundaryOf(std::string_view text, std::size_t type) {
   return {};
 }
 
-// "--boundary" opening a part (not the closing "--boundary--").
+// "--boundary" opening a part (not the closing "--boundary--"); blanks may follow, as the
+// parser allows.
 bool OpensPart(std::string_view line, const std::vector<std::string_view>& boundaries) {
   if (line.size() < 3 || line[0] != '-' || line[1] != '-') return false;
   line.remove_prefix(2);
   for (const std::string_view b : boundaries) {
     if (line.substr(0, b.size()) != b) continue;
-    return line.substr(b.size(), 2) != "--";
+    const std::string_view rest = line.substr(b.size());
+    if (rest.substr(0, 2) == "--") return false;
+    if (rest.find_first_not_of(" \t\r\n") == std::string_view::npos) return true;
   }
   return false;
 }

@@ -79,6 +79,12 @@ TEST(HtmlText, RendersTextOnly) {
       {"<ul><li>a</li><li>b</li></ul><table><tr><td>c</td><td>d</td></tr></table>",
        "a\r\nb\r\nc d\r\n"},
       {"<unclosed", ""},
+      // A '>' inside a quoted attribute value does not end the tag; one in an unquoted value does.
+      {"<a title=\"a > b\" href=\"y\">text</a>", "text\r\n"},
+      {"<img alt = 'x>y' src=z>after", "after\r\n"},
+      {"<a href=x>y\"z>w</a>", "y\"z>w\r\n"},
+      {"<script data-x=\"a>b\">x</script>seen", "seen\r\n"},
+      {"<p class=\"never closed>text", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.html);
