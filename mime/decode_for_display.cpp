@@ -29,28 +29,85 @@ struct GFree {
 };
 using GChars = std::unique_ptr<char, GFree>;
 
-// Base64 in encoded words whose padding was left off ("=?UTF-8?B?w6nDqQ?="): the decoder would
-// drop the last character, so the padding is put back.
-void PadBase64Words(std::string& text) {
+// 1 for the characters of the base64 alphabet: a table, as random data defeats branch prediction.
+constexpr auto kBase64Alphabet = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (const char c :
+       std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"))
+    table[static_cast<unsigned char>(c)] = 1;
+  return table;
+}();
+
+// The value of each base64 character, -1 for the others.
+constexpr auto kBase64Values = [] {
+  std::array<std::int8_t, 256> table{};
+  table.fill(-1);
+  std::int8_t value = 0;
+  for (const char c :
+       std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"))
+    table[static_cast<unsigned char>(c)] = value++;
+  return table;
+}();
+
+// The bytes of base64 text, padding or not: "w6nDqQ" is as good as "w6nDqQ==".
+std::string FromBase64(std::string_view text) {
+  std::string out;
+  std::uint32_t bits = 0;
+  int count = 0;
+  for (const char c : text) {
+    if (c == '=') break;
+    const auto value = kBase64Values[static_cast<unsigned char>(c)];
+    if (value < 0) continue;
+    bits = (bits << 6) | static_cast<std::uint32_t>(value);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out += static_cast<char>((bits >> count) & 0xFF);
+    }
+  }
+  return out;
+}
+
+// Encoded words in base64 rewritten as the same bytes in Q. The decoder joins the base64 of
+// neighbouring words before decoding it, so padding inside the join ends the text there
+// ("=?UTF-8?B?YWI=?= =?UTF-8?B?YWJj?=" showed "ab"), and a word without its padding loses its
+// last character. Q has neither fault; joining the words' bytes still mends characters split
+// across words.
+void Base64WordsAsQ(std::string& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  std::size_t done = 0;  // text before this is in out
   std::size_t from = 0;
   for (std::size_t open; (open = text.find("=?", from)) != std::string::npos;) {
     const std::size_t charset_end = text.find('?', open + 2);
-    if (charset_end == std::string::npos) return;
+    if (charset_end == std::string::npos) break;
     if (charset_end + 2 >= text.size() || text[charset_end + 2] != '?') {
       from = open + 2;
       continue;
     }
     const std::size_t data = charset_end + 3;
-    std::size_t close = text.find("?=", data);
-    if (close == std::string::npos) return;
-    const char encoding = text[charset_end + 1];
-    const std::size_t length = close - data;
-    if ((encoding == 'B' || encoding == 'b') && length % 4 >= 2 && text.find('=', data) > close) {
-      text.insert(close, 4 - length % 4, '=');
-      close += 4 - length % 4;
-    }
+    const std::size_t close = text.find("?=", data);
+    if (close == std::string::npos) break;
     from = close + 2;
+    const char encoding = text[charset_end + 1];
+    if (encoding != 'B' && encoding != 'b') continue;
+    out.append(text, done, charset_end + 1 - done);
+    out += "Q?";
+    for (const char c : FromBase64(std::string_view(text).substr(data, close - data))) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (g_ascii_isalnum(c)) {
+        out += c;
+      } else {
+        out += '=';
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0xF];
+      }
+    }
+    done = close;
   }
+  if (done == 0) return;
+  out.append(text, done);
+  text = std::move(out);
 }
 
 // One line of header text: unfolded, encoded words decoded, valid UTF-8, no control characters.
@@ -66,7 +123,7 @@ std::string DecodeHeaderValue(const char* raw) {
   unfolded.reserve(value.size());
   for (const char c : value)
     if (c != '\r' && c != '\n') unfolded += c;
-  PadBase64Words(unfolded);
+  Base64WordsAsQ(unfolded);
   const GChars decoded(g_mime_utils_header_decode_text(DisplayParserOptions(), unfolded.c_str()));
   std::string text = decoded ? std::string(decoded.get()) : std::string();
   if (!IsUtf8(text)) text = Utf8OrWindows1252(text);
@@ -111,15 +168,6 @@ std::string DecodedContent(GMimePart* part) {
   g_mime_data_wrapper_write_to_stream(content, sink.get());
   return std::string(reinterpret_cast<const char*>(array->data), array->len);
 }
-
-// 1 for the characters of the base64 alphabet: a table, as random data defeats branch prediction.
-constexpr auto kBase64Alphabet = [] {
-  std::array<std::uint8_t, 256> table{};
-  for (const char c :
-       std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"))
-    table[static_cast<unsigned char>(c)] = 1;
-  return table;
-}();
 
 // The decoded size of base64 content still lying in the message's own bytes, counted without
 // decoding it (the bulk of a big message is attachments, and only their size is shown).
