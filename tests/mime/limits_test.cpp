@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "mime/charset_text.h"
@@ -109,6 +110,27 @@ TEST(Limits, HugeHeaderLinesAreCutBetweenCharactersAndMarked) {
     EXPECT_GE(line, std::min<std::size_t>(c.subject.find("\r\n"), kMaxHeaderLine - 64));
     EXPECT_EQ(shown.to, "c@d");
     EXPECT_EQ(shown.text, "body\r\n");
+  }
+}
+
+TEST(Limits, PartsPastTheLimitAreLeftOutAndSaidSo) {
+  // Every part is built by the parser before the walk sees any, at hundreds of bytes each: a
+  // 10 MB message of ten-byte parts took over a gigabyte. Lines that only start like a
+  // delimiter ("--bx") are text and do not count.
+  for (const int parts : {kMaxParts, 1'000'000}) {
+    std::string message = "Subject: parts\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n";
+    for (int i = 0; i < parts; ++i) message += "--b \r\n\r\n--bx\r\n";
+    message += "--b--\r\n";
+    SCOPED_TRACE(parts);
+    const DisplayMessage shown = TimedDecode(message);
+    const bool cut = parts > kMaxParts;
+    EXPECT_EQ(shown.parts_cut, cut);
+    EXPECT_EQ(Count(shown.text, "--bx"), static_cast<std::size_t>(kMaxParts));
+    EXPECT_EQ(shown.text.size() >= std::strlen(kPartsNotShown) &&
+                  shown.text.compare(shown.text.size() - std::strlen(kPartsNotShown),
+                                     std::string::npos, kPartsNotShown) == 0,
+              cut);
+    EXPECT_TRUE(shown.attachments.empty());
   }
 }
 
