@@ -160,7 +160,12 @@ PreparedInput::PreparedInput(std::string_view raw, Framing framing) {
   std::vector<std::string_view> boundaries;  // of the multiparts parsed as such
   int containers = 0;
   int parts = 0;
-  bool top_header = true;
+  bool top_header = true;        // in the message's own header block
+  bool in_header = true;         // in any: the message's, a part's, an enclosed message's
+  bool message_follows = false;  // this block declares message/*: a header block follows it
+  int fields = 0;                // in this block
+  std::size_t field_bytes = 0;   // of the current field, its folded lines together
+  bool left_out = false;         // the current field is past a limit
   std::size_t pos = 0;
   while (pos < view_.size()) {
     std::size_t nl = view_.find('\n', pos);
@@ -176,26 +181,52 @@ PreparedInput::PreparedInput(std::string_view raw, Framing framing) {
       ++start;
       if (content > 0) --content;
     }
-    if (top_header) {
+    if (in_header) {
       if (content == 0) {
         top_header = false;
-      } else if (!IsBlank(line.front()) && !IsFieldLine(line, pos == 0)) {
+        in_header = message_follows;
+        message_follows = false;
+        fields = 0;
+      } else if (top_header && !IsBlank(line.front()) && !IsFieldLine(line, pos == 0)) {
         edits.push_back({start, 0, "\r\n"});  // the body starts here
-        top_header = false;
+        top_header = in_header = false;
       } else {
-        const std::string_view kept =
-            line.substr(0, CutPoint(line.substr(0, content), kMaxHeaderLine));
-        for (std::size_t nul = kept.find('\0'); nul != std::string_view::npos;
-             nul = kept.find('\0', nul + 1))
-          edits.push_back({start + nul, 1, kReplacementWord});
-        if (kept.size() < content)
-          edits.push_back({start + kept.size(), content - kept.size(), kCutMarkWord});
+        // The parser keeps hundreds of bytes for each field: a block of a million short ones
+        // took more than half a gigabyte. Fields past the limit, and folded lines past the
+        // line cap, are left out.
+        if (!IsBlank(line.front())) {
+          field_bytes = 0;
+          left_out = ++fields > kMaxHeaderFields;
+        }
+        field_bytes += content;
+        left_out = left_out || (IsBlank(line.front()) && field_bytes > kMaxHeaderLine);
+        if (left_out) {
+          const bool run = !edits.empty() && !edits.back().dot && edits.back().insert.empty() &&
+                           edits.back().pos + edits.back().erase == start;
+          if (run)
+            edits.back().erase += end - start;  // one edit for a run of lines
+          else
+            edits.push_back({start, end - start, {}});
+        } else {
+          const std::string_view kept =
+              line.substr(0, CutPoint(line.substr(0, content), kMaxHeaderLine));
+          for (std::size_t nul = kept.find('\0'); nul != std::string_view::npos;
+               nul = kept.find('\0', nul + 1))
+            edits.push_back({start + nul, 1, kReplacementWord});
+          if (kept.size() < content)
+            edits.push_back({start + kept.size(), content - kept.size(), kCutMarkWord});
+        }
       }
     }
     if (OpensPart(line, boundaries) && ++parts > kMaxParts) {
       edits.push_back({start, view_.size() - start, {}});
       parts_cut_ = true;
       break;
+    }
+    if (OpensPart(line, boundaries)) {
+      in_header = true;
+      fields = 0;
+      message_follows = false;
     }
     if (StartsWithNoCase(line, "content-type:")) {
       const std::size_t type = TypeOffset(view_, start);
@@ -208,6 +239,8 @@ PreparedInput::PreparedInput(std::string_view raw, Framing framing) {
         } else if (multipart) {
           const std::string_view boundary = BoundaryOf(view_, type);
           if (!boundary.empty()) boundaries.push_back(boundary);
+        } else if (word != 0 && in_header) {
+          message_follows = true;
         }
       }
     }

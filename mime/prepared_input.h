@@ -4,10 +4,11 @@
 // Repairs (each applied in one pass over the lines):
 // - POP3 framing: the "+OK" status line and the reply's last line go, dot-stuffing is undone;
 // - a message whose lines end in a lone CR gets CR LF line ends (the parser knows only LF);
-// - a line of the top header block longer than kMaxHeaderLine is cut there (a 10 MB subject costs
-//   the parser time for nothing: no one reads it), between two characters and before an encoded
-//   word the cut would leave unfinished, and the cut is marked;
-// - a NUL byte in the top header block becomes U+FFFD (the parser's values end at a NUL);
+// - a header line (of the message, of a part, of an enclosed message) longer than kMaxHeaderLine
+//   is cut there (a 10 MB subject costs the parser time for nothing: no one reads it), between
+//   two characters and before an encoded word the cut would leave unfinished, and the cut is
+//   marked; folded lines past that size, and fields past kMaxHeaderFields in a block, go;
+// - a NUL byte in a header block becomes U+FFFD (the parser's values end at a NUL);
 // - a top header block that runs into a line that is no header field gets the empty line it
 //   lacks there, so that the line stays text;
 // - after kMaxContainers multipart or message parts, further ones get the type "x-too-deep"
