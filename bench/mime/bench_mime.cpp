@@ -1,5 +1,6 @@
 // Benchmarks of DecodeForDisplay: a 20 MB message with attachments, 10 MB messages made of
-// 1,000,000 minimal parts and of 1,250,000 header fields, and a typical 50 KB message.
+// 1,000,000 minimal parts and of 1,250,000 header fields, a 10 MB plain text and a typical 50 KB
+// message.
 //   bench_mime [runs]
 // Prints the first (cold) and the median time of each, and for the big messages the peak resident
 // memory the decoding adds on top of the message it is given (VmHWM, reset before decoding).
@@ -81,6 +82,15 @@ std::string ManyFields() {
   return m + "\r\ntext\r\n";
 }
 
+// A 10 MB text/plain body with LF line ends: the shown text is the message itself.
+std::string PlainText() {
+  std::string m = "Subject: text\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n";
+  while (m.size() < 10'000'000)
+    m += "Gr\xc3\xbc\xc3\x9f"
+         "e aus der Textzeile, die lang genug ist.\n";
+  return m;
+}
+
 long StatusKb(const char* key) {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -132,12 +142,14 @@ int main(int argc, char** argv) {
   const std::string reply = "+OK\r\n" + big + "..stuffed\r\n.\r\n";
   const std::string parts = ManyParts(1'000'000);
   const std::string fields = ManyFields();
+  const std::string plain = PlainText();
   const int few = std::min(runs, 3);  // the parts message took seconds a run before it was bounded
   for (const auto& [what, text, framing, count] :
        {std::tuple{"big message", &big, dovrik::mime::Framing::kMessage, runs},
         std::tuple{"big POP3 reply", &reply, dovrik::mime::Framing::kPop3Reply, runs},
         std::tuple{"1,000,000 parts", &parts, dovrik::mime::Framing::kMessage, few},
-        std::tuple{"1,250,000 header fields", &fields, dovrik::mime::Framing::kMessage, few}}) {
+        std::tuple{"1,250,000 header fields", &fields, dovrik::mime::Framing::kMessage, few},
+        std::tuple{"10 MB plain text", &plain, dovrik::mime::Framing::kMessage, few}}) {
     // Peak first, in a quiet process: what one decode adds on top of the message.
     const long before_kb = StatusKb("VmRSS:");
     ResetPeak();
