@@ -9,6 +9,7 @@
 #include "mime/display_message.h"
 #include "mime/flowed_text.h"
 #include "mime/gmime_init.h"
+#include "mime/header_text.h"
 #include "mime/html_text.h"
 #include "mime/prepared_input.h"
 
@@ -28,14 +29,101 @@ struct GFree {
 };
 using GChars = std::unique_ptr<char, GFree>;
 
+// 1 for the characters of the base64 alphabet: a table, as random data defeats branch prediction.
+constexpr auto kBase64Alphabet = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (const char c :
+       std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"))
+    table[static_cast<unsigned char>(c)] = 1;
+  return table;
+}();
+
+// The value of each base64 character, -1 for the others.
+constexpr auto kBase64Values = [] {
+  std::array<std::int8_t, 256> table{};
+  table.fill(-1);
+  std::int8_t value = 0;
+  for (const char c :
+       std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"))
+    table[static_cast<unsigned char>(c)] = value++;
+  return table;
+}();
+
+// The bytes of base64 text, padding or not: "w6nDqQ" is as good as "w6nDqQ==".
+std::string FromBase64(std::string_view text) {
+  std::string out;
+  std::uint32_t bits = 0;
+  int count = 0;
+  for (const char c : text) {
+    if (c == '=') break;
+    const auto value = kBase64Values[static_cast<unsigned char>(c)];
+    if (value < 0) continue;
+    bits = (bits << 6) | static_cast<std::uint32_t>(value);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out += static_cast<char>((bits >> count) & 0xFF);
+    }
+  }
+  return out;
+}
+
+// Encoded words in base64 rewritten as the same bytes in Q. The decoder joins the base64 of
+// neighbouring words before decoding it, so padding inside the join ends the text there
+// ("=?UTF-8?B?YWI=?= =?UTF-8?B?YWJj?=" showed "ab"), and a word without its padding loses its
+// last character. Q has neither fault; joining the words' bytes still mends characters split
+// across words.
+void Base64WordsAsQ(std::string& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  std::size_t done = 0;  // text before this is in out
+  std::size_t from = 0;
+  for (std::size_t open; (open = text.find("=?", from)) != std::string::npos;) {
+    const std::size_t charset_end = text.find('?', open + 2);
+    if (charset_end == std::string::npos) break;
+    if (charset_end + 2 >= text.size() || text[charset_end + 2] != '?') {
+      from = open + 2;
+      continue;
+    }
+    const std::size_t data = charset_end + 3;
+    const std::size_t close = text.find("?=", data);
+    if (close == std::string::npos) break;
+    from = close + 2;
+    const char encoding = text[charset_end + 1];
+    if (encoding != 'B' && encoding != 'b') continue;
+    out.append(text, done, charset_end + 1 - done);
+    out += "Q?";
+    for (const char c : FromBase64(std::string_view(text).substr(data, close - data))) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (g_ascii_isalnum(c)) {
+        out += c;
+      } else {
+        out += '=';
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0xF];
+      }
+    }
+    done = close;
+  }
+  if (done == 0) return;
+  out.append(text, done);
+  text = std::move(out);
+}
+
 // One line of header text: unfolded, encoded words decoded, valid UTF-8, no control characters.
+// A value longer than the header line cap is cut between characters and marked; the cap leaves
+// room for the mark the prepared input puts where it cut a line.
 std::string DecodeHeaderValue(const char* raw) {
   if (raw == nullptr) return {};
+  constexpr std::size_t kCap = kMaxHeaderLine + 64;
+  std::string_view value(raw, strnlen(raw, kCap + 1));
+  const bool cut = value.size() > kCap;
+  if (cut) value = value.substr(0, CutPoint(value, kCap));
   std::string unfolded;
-  const std::size_t length = strnlen(raw, kMaxHeaderLine);
-  unfolded.reserve(length);
-  for (std::size_t i = 0; i < length; ++i)
-    if (raw[i] != '\r' && raw[i] != '\n') unfolded += raw[i];
+  unfolded.reserve(value.size());
+  for (const char c : value)
+    if (c != '\r' && c != '\n') unfolded += c;
+  Base64WordsAsQ(unfolded);
   const GChars decoded(g_mime_utils_header_decode_text(DisplayParserOptions(), unfolded.c_str()));
   std::string text = decoded ? std::string(decoded.get()) : std::string();
   if (!IsUtf8(text)) text = Utf8OrWindows1252(text);
@@ -43,7 +131,9 @@ std::string DecodeHeaderValue(const char* raw) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
   const std::size_t first = text.find_first_not_of(' ');
   if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+  text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+  if (cut) text += kCutMark;
+  return text;
 }
 
 // Every line ended by CR LF, whatever ended it before.
@@ -78,15 +168,6 @@ std::string DecodedContent(GMimePart* part) {
   g_mime_data_wrapper_write_to_stream(content, sink.get());
   return std::string(reinterpret_cast<const char*>(array->data), array->len);
 }
-
-// 1 for the characters of the base64 alphabet: a table, as random data defeats branch prediction.
-constexpr auto kBase64Alphabet = [] {
-  std::array<std::uint8_t, 256> table{};
-  for (const char c :
-       std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"))
-    table[static_cast<unsigned char>(c)] = 1;
-  return table;
-}();
 
 // The decoded size of base64 content still lying in the message's own bytes, counted without
 // decoding it (the bulk of a big message is attachments, and only their size is shown).
@@ -149,6 +230,52 @@ std::string ReadableText(GMimeObject* object) {
   return CrLfLines(utf8);
 }
 
+// The part's own Content-Type holds "type/subtype". When it does not ("text", "/", a blank line)
+// the parser makes the part application/octet-stream, but RFC 2045 reads such a part as plain
+// text. Comments before the type are skipped as the parser does.
+bool HasReadableType(GMimeObject* object) {
+  GMimeHeader* header =
+      g_mime_header_list_get_header(g_mime_object_get_header_list(object), "Content-Type");
+  if (header == nullptr) return true;
+  const char* raw = g_mime_header_get_raw_value(header);
+  if (raw == nullptr) return false;
+  std::string_view value(raw);
+  const auto skip_space = [&value] {
+    while (!value.empty()) {
+      if (value.front() == '(') {
+        const std::size_t close = value.find(')');
+        value.remove_prefix(close == std::string_view::npos ? value.size() : close + 1);
+      } else if (g_ascii_isspace(value.front())) {
+        value.remove_prefix(1);
+      } else {
+        return;
+      }
+    }
+  };
+  const auto token = [&value] {
+    std::size_t n = 0;
+    while (n < value.size() && value[n] > ' ' && value[n] < 0x7F &&
+           std::strchr("()<>@,;:\\\"/[]?=", value[n]) == nullptr)
+      ++n;
+    value.remove_prefix(n);
+    return n > 0;
+  };
+  skip_space();
+  if (!token()) return false;
+  skip_space();
+  if (value.empty() || value.front() != '/') return false;
+  value.remove_prefix(1);
+  skip_space();
+  return token();
+}
+
+void MakePlainText(GMimeObject* object) {
+  const char* charset = g_mime_object_get_content_type_parameter(object, "charset");
+  const GRef<GMimeContentType> plain(g_mime_content_type_new("text", "plain"));
+  if (charset != nullptr) g_mime_content_type_set_parameter(plain.get(), "charset", charset);
+  g_mime_object_set_content_type(object, plain.get());
+}
+
 // Walks the part tree: the parts that make up the text, and every other leaf as an attachment.
 class PartWalk {
  public:
@@ -156,6 +283,13 @@ class PartWalk {
     if (object == nullptr || depth > kMaxDepth) return;
     if (GMIME_IS_MULTIPART(object)) {
       GMimeMultipart* multipart = GMIME_MULTIPART(object);
+      if (g_mime_object_get_content_type_parameter(object, "boundary") == nullptr) {
+        // Without a boundary there are no parts: the parser kept the whole body as prologue.
+        const char* body = g_mime_multipart_get_prologue(multipart);
+        if (body != nullptr && *body != '\0')
+          body_.push_back({nullptr, CrLfLines(Utf8OrWindows1252(body))});
+        return;
+      }
       const int count = g_mime_multipart_get_count(multipart);
       if (IsType(object, "multipart", "alternative")) {
         Visit(ChooseAlternative(multipart), depth + 1);
@@ -164,12 +298,13 @@ class PartWalk {
       for (int i = 0; i < count; ++i) Visit(g_mime_multipart_get_part(multipart, i), depth + 1);
       return;
     }
+    if (GMIME_IS_PART(object) && !HasReadableType(object)) MakePlainText(object);
     // The first text part is the body; later inline plain text without a name (a list's
     // footer, say) is added to it; everything else is listed.
     if (IsTextCandidate(object)) {
       const bool plain = IsType(object, "text", "plain");
       if (body_.empty() || (plain && !Named(object))) {
-        body_.push_back(object);
+        body_.push_back({object, {}});
         return;
       }
     }
@@ -177,15 +312,21 @@ class PartWalk {
   }
 
   void Finish(DisplayMessage& out) {
-    for (GMimeObject* part : body_) {
+    for (const BodyPiece& piece : body_) {
       if (!out.text.empty()) out.text += "\r\n";
-      out.text += ReadableText(part);
+      out.text += piece.part != nullptr ? ReadableText(piece.part) : piece.text;
     }
-    out.text_from_html = !body_.empty() && IsType(body_.front(), "text", "html");
+    out.text_from_html = !body_.empty() && body_.front().part != nullptr &&
+                         IsType(body_.front().part, "text", "html");
     for (GMimeObject* leaf : leaves_) out.attachments.push_back(Describe(leaf));
   }
 
  private:
+  struct BodyPiece {
+    GMimeObject* part;  // null: the text is given
+    std::string text;
+  };
+
   static bool Named(GMimeObject* object) {
     return GMIME_IS_PART(object) && g_mime_part_get_filename(GMIME_PART(object)) != nullptr;
   }
@@ -208,7 +349,7 @@ class PartWalk {
     const char* name = GMIME_IS_PART(leaf)
                            ? g_mime_part_get_filename(GMIME_PART(leaf))
                            : g_mime_object_get_content_disposition_parameter(leaf, "filename");
-    if (name != nullptr) a.name = DecodeHeaderValue(name);
+    if (name != nullptr) a.name = VisibleDirectionControls(DecodeHeaderValue(name));
     GMimeContentType* ct = g_mime_object_get_content_type(leaf);
     if (ct != nullptr) {
       const GChars type(g_mime_content_type_get_mime_type(ct));
@@ -218,7 +359,7 @@ class PartWalk {
     return a;
   }
 
-  std::vector<GMimeObject*> body_;
+  std::vector<BodyPiece> body_;
   std::vector<GMimeObject*> leaves_;
 };
 
@@ -285,6 +426,11 @@ DisplayMessage DecodeForDisplay(std::string_view raw, Framing framing) {
   PartWalk walk;
   walk.Visit(g_mime_message_get_mime_part(message.get()), 0);
   walk.Finish(out);
+  if (input.parts_cut()) {
+    out.parts_cut = true;
+    if (!out.text.empty()) out.text += "\r\n";
+    out.text += kPartsNotShown;
+  }
   return out;
 }
 

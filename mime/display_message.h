@@ -35,6 +35,9 @@ struct DisplayMessage {
   std::string text;                     // the readable body; every line ended by CR LF
   bool text_from_html = false;          // text is the rendering of an HTML-only message
   std::vector<Attachment> attachments;  // in the order of the message
+  // The message has more than kMaxParts parts; those past the limit are neither in text nor in
+  // attachments, and text ends with kPartsNotShown.
+  bool parts_cut = false;
 };
 
 DisplayMessage DecodeForDisplay(std::string_view raw, Framing framing = Framing::kMessage);
@@ -43,8 +46,12 @@ DisplayMessage DecodeForDisplay(std::string_view raw, Framing framing = Framing:
 bool IsMimeMessage(std::string_view raw, Framing framing = Framing::kMessage);
 
 // Limits on the work done for one message (see prepared_input.h for how they are applied).
-inline constexpr std::size_t kMaxHeaderLine = 64 * 1024;  // bytes kept of one top header line
-inline constexpr int kMaxContainers = 32;  // multipart and message/* parts parsed as such
-inline constexpr int kMaxDepth = 32;       // nesting levels walked for text and attachments
+inline constexpr std::size_t kMaxHeaderLine = 64 * 1024;  // bytes kept of one header field
+inline constexpr int kMaxContainers = 32;      // multipart and message/* parts parsed as such
+inline constexpr int kMaxDepth = 32;           // nesting levels walked for text and attachments
+inline constexpr int kMaxParts = 1000;         // parts read; real mail has a few dozen at most
+inline constexpr int kMaxHeaderFields = 1000;  // fields read of one header block; real: < 100
+// The line that ends text when parts were left out.
+inline constexpr const char* kPartsNotShown = "[More parts of this message are not shown.]\r\n";
 
 }  // namespace dovrik::mime

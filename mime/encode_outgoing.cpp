@@ -13,6 +13,7 @@ namespace dovrik::mime {
 namespace {
 
 constexpr std::size_t kFoldWidth = 78;
+constexpr std::size_t kMaxLine = 998;  // characters a line may hold on the wire, CR LF aside
 
 struct GFree {
   void operator()(gpointer p) const { g_free(p); }
@@ -22,6 +23,22 @@ using GChars = std::unique_ptr<char, GFree>;
 bool IsSevenBit(std::string_view text) {
   return std::all_of(text.begin(), text.end(),
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// A body line (after the first empty line) longer than the wire allows.
+bool HasOverlongBodyLine(std::string_view text) {
+  std::size_t pos = 0;
+  bool body = false;
+  while (pos < text.size()) {
+    std::size_t nl = text.find('\n', pos);
+    if (nl == std::string_view::npos) nl = text.size();
+    std::size_t length = nl - pos;
+    if (length > 0 && text[nl - 1] == '\r') --length;
+    if (body && length > kMaxLine) return true;
+    if (length == 0) body = true;
+    pos = nl + 1;
+  }
+  return false;
 }
 
 std::string Lowered(std::string_view s) {
@@ -131,7 +148,7 @@ struct Field {
 }  // namespace
 
 std::string EncodeOutgoing(std::string_view composed) {
-  if (IsSevenBit(composed)) return std::string(composed);
+  if (IsSevenBit(composed) && !HasOverlongBodyLine(composed)) return std::string(composed);
   EnsureGMime();
   const std::string text = Utf8OrWindows1252(composed);
   const std::string_view all(text);

@@ -187,6 +187,25 @@ std::size_t FindClose(std::string_view html, std::size_t pos, std::string_view n
   }
 }
 
+// Just past the '>' that ends a tag whose attributes start at pos, or npos when none does. A
+// quoted attribute value is skipped whole: title="a > b" holds a '>' that ends nothing.
+std::size_t TagEnd(std::string_view html, std::size_t pos) {
+  while (pos < html.size()) {
+    const char c = html[pos++];
+    if (c == '>') return pos;
+    if (c != '=') continue;  // names, blanks, '/'
+    while (pos < html.size() && IsSpace(html[pos])) ++pos;
+    if (pos < html.size() && (html[pos] == '"' || html[pos] == '\'')) {
+      const std::size_t close = html.find(html[pos], pos + 1);
+      if (close == std::string_view::npos) return close;
+      pos = close + 1;
+    } else {
+      while (pos < html.size() && !IsSpace(html[pos]) && html[pos] != '>') ++pos;
+    }
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 std::string HtmlToText(std::string_view html) {
@@ -225,8 +244,8 @@ std::string HtmlToText(std::string_view html) {
     }
     std::string name;
     for (std::size_t i = name_start; i < p; ++i) name += Lower(html[i]);
-    const std::size_t end = html.find('>', p);
-    pos = end == std::string_view::npos ? html.size() : end + 1;
+    const std::size_t end = TagEnd(html, p);
+    pos = end == std::string_view::npos ? html.size() : end;
     if (!closing && IsHiddenElement(name)) {
       const std::size_t close = FindClose(html, pos, name);
       if (close == std::string_view::npos) break;

@@ -31,11 +31,13 @@ bool IsMimeMessage(std::string_view raw, Framing framing) {
   bool shown_field = false;  // the current field is one of the four shown ones
   std::size_t pos = 0;
   while (pos < raw.size()) {
-    const std::size_t nl = raw.find('\n', pos);
-    std::string_view line = raw.substr(pos, nl == std::string_view::npos ? nl : nl - pos);
-    pos = nl == std::string_view::npos ? raw.size() : nl + 1;
+    // Lines may end in CR LF, LF or a lone CR.
+    const std::size_t brk = raw.find_first_of("\r\n", pos);
+    std::string_view line = raw.substr(pos, brk == std::string_view::npos ? brk : brk - pos);
+    pos = brk == std::string_view::npos ? raw.size() : brk + 1;
+    if (brk != std::string_view::npos && raw[brk] == '\r' && pos < raw.size() && raw[pos] == '\n')
+      ++pos;
     if (pop3 && !line.empty() && line.front() == '.') line.remove_prefix(1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) break;  // the end of the header block
     if (!IsBlank(line.front())) {
       const std::size_t colon = line.find(':');

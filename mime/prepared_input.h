@@ -3,11 +3,19 @@
 //
 // Repairs (each applied in one pass over the lines):
 // - POP3 framing: the "+OK" status line and the reply's last line go, dot-stuffing is undone;
-// - a line of the top header block longer than kMaxHeaderLine is cut there (a 10 MB subject costs
-//   the parser time for nothing: no one reads it);
+// - a message whose lines end in a lone CR gets CR LF line ends (the parser knows only LF);
+// - a header line (of the message, of a part, of an enclosed message) longer than kMaxHeaderLine
+//   is cut there (a 10 MB subject costs the parser time for nothing: no one reads it), between
+//   two characters and before an encoded word the cut would leave unfinished, and the cut is
+//   marked; folded lines past that size, and fields past kMaxHeaderFields in a block, go;
+// - a NUL byte in a header block becomes U+FFFD (the parser's values end at a NUL);
+// - a top header block that runs into a line that is no header field gets the empty line it
+//   lacks there, so that the line stays text;
 // - after kMaxContainers multipart or message parts, further ones get the type "x-too-deep"
 //   and so are parsed as plain leaves. The parser compares every line that starts with "--"
-//   against all open boundaries, so the number of open multiparts must stay small.
+//   against all open boundaries, so the number of open multiparts must stay small;
+// - the message ends before the delimiter line that would open part kMaxParts + 1: the parser
+//   builds every part before anything is walked, at hundreds of bytes for a ten-byte part.
 #pragma once
 
 #include <string>
@@ -37,10 +45,14 @@ class PreparedInput {
   // The message as one text (joins the pieces when there are several).
   std::string bytes() const;
   bool repaired() const { return repaired_; }
+  // Parts after the first kMaxParts were cut away.
+  bool parts_cut() const { return parts_cut_; }
 
  private:
   std::string_view view_;
+  std::string with_line_feeds_;  // the framed input with CR LF for lone CRs, when it needs it
   std::string owned_;
+  bool parts_cut_ = false;
   bool repaired_ = false;
   std::vector<std::pair<std::size_t, std::size_t>> pieces_;
 };

@@ -39,6 +39,7 @@ TEST(EncodeOutgoing, SevenBitTextIsSentByteForByte) {
            Composed("me@example.test", "you@example.test", "Re: x=y", "=>a\r\n=>b\r\n"),
            Composed("Me <me@example.test>", "you@example.test", "",
                     std::string(300, 'x') + "\r\n"),  // long lines too: not ours to change
+           Composed("me@example.test", "you@example.test", "", std::string(998, 'x') + "\r\n"),
            std::string("Subject: no body\r\n\r\n"),
            std::string(),
        }) {
@@ -84,6 +85,20 @@ TEST(EncodeOutgoing, EncodedHeadersAndBodyDecodeToWhatWasTyped) {
     EXPECT_EQ(shown.to, c.to);
     EXPECT_EQ(shown.subject, c.subject);
     EXPECT_EQ(shown.text, c.body);
+  }
+}
+
+TEST(EncodeOutgoing, AsciiBodyLinesTooLongForTheWireGoOutQuotedPrintable) {
+  for (const std::string& body : {
+           std::string(999, 'x') + "\r\n",
+           "short\r\n" + std::string(5000, '=') + "\r\nend\r\n",
+       }) {
+    SCOPED_TRACE(body.size());
+    const std::string wire = EncodeOutgoing(Composed("a@b", "c@d", "long", body));
+    EXPECT_NE(wire.find("Content-Transfer-Encoding: quoted-printable\r\n"), std::string::npos);
+    ExpectSendable(wire);
+    const std::string shown = DecodeForDisplay(wire).text;
+    EXPECT_EQ(shown, body);
   }
 }
 

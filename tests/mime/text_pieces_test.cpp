@@ -5,6 +5,7 @@
 
 #include "mime/charset_text.h"
 #include "mime/flowed_text.h"
+#include "mime/header_text.h"
 #include "mime/html_text.h"
 
 namespace dovrik::mime {
@@ -79,10 +80,58 @@ TEST(HtmlText, RendersTextOnly) {
       {"<ul><li>a</li><li>b</li></ul><table><tr><td>c</td><td>d</td></tr></table>",
        "a\r\nb\r\nc d\r\n"},
       {"<unclosed", ""},
+      // A '>' inside a quoted attribute value does not end the tag; one in an unquoted value does.
+      {"<a title=\"a > b\" href=\"y\">text</a>", "text\r\n"},
+      {"<img alt = 'x>y' src=z>after", "after\r\n"},
+      {"<a href=x>y\"z>w</a>", "y\"z>w\r\n"},
+      {"<script data-x=\"a>b\">x</script>seen", "seen\r\n"},
+      {"<p class=\"never closed>text", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.html);
     EXPECT_EQ(HtmlToText(c.html), c.text);
+  }
+}
+
+TEST(HeaderText, CutsBetweenCharactersAndBeforeUnfinishedEncodedWords) {
+  struct Case {
+    std::string value;
+    std::size_t limit, cut;
+  } cases[] = {
+      {"abc", 5, 3},
+      {"abcdef", 3, 3},
+      {"a\xc3\xa9", 2, 1},                      // inside a two-byte character
+      {"\xe2\x82\xac\xe2\x82\xac", 5, 3},       // inside a three-byte one
+      {"\x80\x80\x80\x80\x80\x80", 4, 4},       // not UTF-8: where asked
+      {"x =?UTF-8?Q?=C3=A9?= y", 12, 2},        // the word would be left unfinished
+      {"=?UTF-8?Q?a?= =?UTF-8?Q?b?=", 16, 14},  // the second one would
+      {"=?UTF-8?Q?a?= bcd", 15, 15},            // a finished word stays
+      {"a =? b c", 6, 6},                       // no word in progress
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(CutPoint(c.value, c.limit), c.cut);
+  }
+}
+
+TEST(HeaderText, IsolatedValuesCannotReorderWhatSurroundsThem) {
+  const std::string fsi = "\xe2\x81\xa8", pdi = "\xe2\x81\xa9", lri = "\xe2\x81\xa6";
+  const std::string rle = "\xe2\x80\xab", rlo = "\xe2\x80\xae", pdf = "\xe2\x80\xac";
+  const std::string rlm = "\xe2\x80\x8f", shalom = "\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d";
+  struct Case {
+    std::string value, isolated_inside;  // between the FSI and the PDI that wrap it
+  } cases[] = {
+      {"", ""},
+      {"plain", "plain"},
+      {"a" + rlo + "b", "a" + rlo + "b" + pdf},  // left open: closed
+      {"a" + pdf + pdi + "b", "ab"},             // closing nothing: dropped
+      {lri + "x" + rle + "y" + pdi + "z", lri + "x" + rle + "y" + pdf + pdi + "z"},
+      {rle + "x" + lri + "y" + pdf + "z", rle + "x" + lri + "yz" + pdi + pdf},  // PDF stays in
+      {shalom + rlm + " (2)", shalom + rlm + " (2)"},                           // marks kept
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(IsolatedHeaderValue(c.value), fsi + c.isolated_inside + pdi);
   }
 }
 
