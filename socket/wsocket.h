@@ -210,15 +210,15 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   void StopWaitCtrl();  // when single-threaded and a control is assigned
   void OpenedHandle();  // a new handle became current (drops self-posted stale messages)
   // The layer over the handle (wsocket_layer.cpp); none: plain.
-  void StackLayer(std::unique_ptr<StreamLayer> Layer, bool ReportsConnect);
+  void StackLayer(std::unique_ptr<StreamLayer> layer, bool reports_connect);
   void StackTlsAtConnect();
-  void HandleLayerRead(Word Error);
+  void HandleLayerRead(Word error);
   void LayerOpened();
-  int ReceiveFromLayer(void* Buffer, int BufferSize);
+  int ReceiveFromLayer(void* buffer, int size);
   void ShutdownLayer();
-  int ReadBelow(void* Buffer, int Size) override;
-  void QueueBelow(const void* Data, int Len) override;
-  void SendNowBelow(const void* Data, int Len) override;
+  int ReadBelow(void* buffer, int size) override;
+  void QueueBelow(const void* data, int len) override;
+  void SendNowBelow(const void* data, int len) override;
   void PostSelf(int Events);
 
   // ---- fields ----

@@ -9,9 +9,9 @@
 
 namespace dovrik {
 
-void TCustomWSocket::StackLayer(std::unique_ptr<StreamLayer> Layer, bool ReportsConnect) {
-  layer_ = std::move(Layer);
-  layer_reports_connect_ = ReportsConnect;
+void TCustomWSocket::StackLayer(std::unique_ptr<StreamLayer> layer, bool reports_connect) {
+  layer_ = std::move(layer);
+  layer_reports_connect_ = reports_connect;
   if (layer_->State() != StreamLayer::Phase::kOpening) return;
   layer_->Open(*this);
   TryToSend();
@@ -24,8 +24,8 @@ void TCustomWSocket::PostSelf(int Events) {
                         static_cast<std::uintptr_t>(FSocketHandle), lparam);
 }
 
-int TCustomWSocket::ReadBelow(void* Buffer, int Size) {
-  const int n = platform::Recv(FSocketHandle, Buffer, Size, 0);
+int TCustomWSocket::ReadBelow(void* buffer, int size) {
+  const int n = platform::Recv(FSocketHandle, buffer, size, 0);
   if (n >= 0) {
     FReadCount = static_cast<int>(static_cast<unsigned>(FReadCount) + static_cast<unsigned>(n));
     return n;
@@ -35,16 +35,16 @@ int TCustomWSocket::ReadBelow(void* Buffer, int Size) {
   return kBroken;
 }
 
-void TCustomWSocket::QueueBelow(const void* Data, int Len) {
+void TCustomWSocket::QueueBelow(const void* data, int len) {
   FAllSent = false;
-  BufferData(Data, Len);
+  BufferData(data, len);
 }
 
-void TCustomWSocket::SendNowBelow(const void* Data, int Len) {
-  platform::Send(FSocketHandle, Data, Len, 0);
+void TCustomWSocket::SendNowBelow(const void* data, int len) {
+  platform::Send(FSocketHandle, data, len, 0);
 }
 
-void TCustomWSocket::HandleLayerRead(Word Error) {
+void TCustomWSocket::HandleLayerRead(Word error) {
   const std::shared_ptr<bool> alive = FAlive;
   const TSocket s = FSocketHandle;
   StreamLayer* const layer = layer_.get();
@@ -66,7 +66,7 @@ void TCustomWSocket::HandleLayerRead(Word Error) {
       if (layer->State() != StreamLayer::Phase::kOpen) return;
       const std::size_t waiting = layer->Waiting();
       if (waiting > 0) {
-        if (!DoDataAvailable(Error)) return;  // the decoded bytes stay for Receive
+        if (!DoDataAvailable(error)) return;  // the decoded bytes stay for Receive
         if (!current()) return;
         if (layer->Waiting() == waiting) return;  // the handler took nothing
       } else if (!more) {
@@ -100,8 +100,8 @@ void TCustomWSocket::LayerOpened() {
   }
 }
 
-int TCustomWSocket::ReceiveFromLayer(void* Buffer, int BufferSize) {
-  const int n = layer_->Receive(Buffer, BufferSize);
+int TCustomWSocket::ReceiveFromLayer(void* buffer, int size) {
+  const int n = layer_->Receive(buffer, size);
   if (n > 0) return n;
   FLastError = platform::kWsaEWouldBlock;
   platform::SetLastSocketError(platform::kWsaEWouldBlock);
