@@ -47,10 +47,11 @@ class StreamLayer {
   virtual void Open(StreamBelow& below) = 0;
   // Takes one chunk of what waits below and advances; returns true when more may wait below.
   virtual bool Pull(StreamBelow& below) = 0;
-  // Transforms the owner's bytes into the send queue. While opening they are held until Release.
-  // False when the layer can't (then Broken() says why).
+  // Transforms the owner's bytes into the send queue. While opening they are held; once open, a
+  // Send lets what was held go first. False when the layer can't (then Broken() says why).
   virtual bool Send(StreamBelow& below, const void* data, int len) = 0;
-  // Queues what Send held while the layer was opening. False as Send.
+  // Queues what Send held while the layer was opening; only once open. False as Send. Close drops
+  // what is still held.
   virtual bool Release(StreamBelow& below) = 0;
   // Up to size bytes of what the layer has decoded; 0 when none waits.
   virtual int Receive(void* buffer, int size) = 0;

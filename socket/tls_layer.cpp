@@ -82,14 +82,17 @@ bool TlsLayer::Send(StreamBelow& below, const void* data, int len) {
     return true;
   }
   if (phase_ != Phase::kOpen || !session_) return false;
+  // The owner sends after the handshake: it has judged the peer, so what it held goes first.
+  if (!held_.empty() && !Release(below)) return false;
   return Encrypt(below, static_cast<const char*>(data), len);
 }
 
 bool TlsLayer::Release(StreamBelow& below) {
   if (held_.empty()) return true;
+  if (phase_ != Phase::kOpen || !session_) return false;
   std::string held;
   held.swap(held_);
-  return Send(below, held.data(), static_cast<int>(held.size()));
+  return Encrypt(below, held.data(), static_cast<int>(held.size()));
 }
 
 int TlsLayer::Receive(void* buffer, int size) {

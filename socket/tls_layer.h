@@ -31,7 +31,10 @@ class TlsLayer final : public StreamLayer {
   int Receive(void* buffer, int size) override;
   std::size_t Waiting() const override { return plain_.size() - plain_pos_; }
   void Shutdown(StreamBelow& below) override;
-  void Close() override { session_.reset(); }
+  void Close() override {
+    session_.reset();
+    held_.clear();
+  }
   Phase State() const override { return phase_; }
   bool Running() const override { return session_ != nullptr; }
   std::string Broken() const override { return "TLS session failed: " + failure_; }

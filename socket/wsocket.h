@@ -177,7 +177,8 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   // Once TLS is on, Send encrypts, and OnDataAvailable, RcvdCount and Receive deal in the
   // decrypted bytes; ReadLine and WaitForClose are not available. The certificate is never
   // refused by the handshake itself: the owner reads TlsPeer() when the handshake has ended and
-  // decides before it sends anything.
+  // decides before it sends anything. Bytes sent while the handshake runs are held until the
+  // owner accepts the peer (AcceptTlsPeer, or its next Send); a close drops them unsent.
   //
   // Implicit TLS: every later Connect starts the handshake as soon as the connection stands, and
   // OnSessionConnected fires only when the handshake has ended, with Error 0 or kTlsFailedError.
@@ -190,6 +191,9 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   TTlsState TlsState() const;
   const TTlsPeer& TlsPeer() const;
   const std::string& TlsFailure() const;
+  // The owner has judged TlsPeer() and accepts it: what was sent during the handshake goes out.
+  // Does nothing unless the handshake has succeeded.
+  void AcceptTlsPeer() { ReleaseHeld(); }
   TSocketErrorEvent OnTlsDone;
 
  protected:
@@ -214,6 +218,7 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   void StackTlsAtConnect();
   void HandleLayerRead(Word error);
   void LayerOpened();
+  void ReleaseHeld();
   int ReceiveFromLayer(void* buffer, int size);
   void ShutdownLayer();
   int ReadBelow(void* buffer, int size) override;

@@ -81,13 +81,9 @@ void TCustomWSocket::HandleLayerRead(Word error) {
 }
 
 void TCustomWSocket::LayerOpened() {
+  // Bytes sent while the layer opened stay held: the owner judges the peer first (AcceptTlsPeer
+  // or its next Send lets them go; a close drops them).
   const bool open = layer_->State() == StreamLayer::Phase::kOpen;
-  if (open) {
-    if (layer_->Release(*this))
-      TryToSend();
-    else
-      RaiseError("Send: " + layer_->Broken());
-  }
   // Bytes decoded with the end of the opening wait for the next dispatch, so the owner has seen
   // the end before its first data notification.
   if (layer_->Waiting() > 0) PostSelf(platform::kFdRead);
@@ -98,6 +94,15 @@ void TCustomWSocket::LayerOpened() {
   } else if (OnTlsDone) {
     OnTlsDone(this, word);
   }
+}
+
+void TCustomWSocket::ReleaseHeld() {
+  if (!layer_ || !layer_->Running() || layer_->State() != StreamLayer::Phase::kOpen) return;
+  if (!layer_->Release(*this)) {
+    RaiseError("Send: " + layer_->Broken());
+    return;
+  }
+  TryToSend();
 }
 
 int TCustomWSocket::ReceiveFromLayer(void* buffer, int size) {
