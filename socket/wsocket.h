@@ -19,6 +19,8 @@
 #include "socket/component.h"
 #include "socket/send_buffer.h"
 #include "socket/socket_exception.h"
+#include "socket/stream_layer.h"
+#include "socket/tls_layer.h"
 #include "socket/tls_session.h"
 #include "socket/wait_control.h"
 
@@ -72,7 +74,9 @@ enum TTlsState : std::uint8_t { tlsOff = 0, tlsHandshaking = 1, tlsEstablished =
 inline constexpr Word kTlsFailedError = 20000;
 inline constexpr int kSendGatherSize = 65536;
 
-class TCustomWSocket : public TComponent {
+// The socket is the StreamBelow of its layer (privately: only the layer reads and queues through
+// it).
+class TCustomWSocket : public TComponent, private StreamBelow {
  public:
   explicit TCustomWSocket(TComponent* AOwner = nullptr);
   ~TCustomWSocket() override;
@@ -173,19 +177,23 @@ class TCustomWSocket : public TComponent {
   // Once TLS is on, Send encrypts, and OnDataAvailable, RcvdCount and Receive deal in the
   // decrypted bytes; ReadLine and WaitForClose are not available. The certificate is never
   // refused by the handshake itself: the owner reads TlsPeer() when the handshake has ended and
-  // decides before it sends anything.
+  // decides before it sends anything. Bytes sent while the handshake runs are held until the
+  // owner accepts the peer (AcceptTlsPeer, or its next Send); a close drops them unsent.
   //
   // Implicit TLS: every later Connect starts the handshake as soon as the connection stands, and
   // OnSessionConnected fires only when the handshake has ended, with Error 0 or kTlsFailedError.
-  void SetTlsAtConnect(std::optional<TTlsParams> Params) { FTlsAtConnect = std::move(Params); }
+  void SetTlsAtConnect(std::optional<TTlsParams> Params) { tls_at_connect_ = std::move(Params); }
   // TLS on the open connection (after a STARTTLS-like command); the end arrives as
   // OnTlsDone(0 or kTlsFailedError). Bytes received before the call are not part of the
   // session. Raises ESocketException when not connected or when TLS is already on.
   void StartTls(const TTlsParams& Params);
   // Stays readable after a close, until the next Connect; so do TlsPeer and TlsFailure.
-  TTlsState TlsState() const { return FTlsState; }
-  const TTlsPeer& TlsPeer() const { return FTlsPeer; }
-  const std::string& TlsFailure() const { return FTlsFailure; }
+  TTlsState TlsState() const;
+  const TTlsPeer& TlsPeer() const;
+  const std::string& TlsFailure() const;
+  // The owner has judged TlsPeer() and accepts it: what was sent during the handshake goes out.
+  // Does nothing unless the handshake has succeeded.
+  void AcceptTlsPeer() { ReleaseHeld(); }
   TSocketErrorEvent OnTlsDone;
 
  protected:
@@ -205,20 +213,17 @@ class TCustomWSocket : public TComponent {
   void SocketError(const std::string& FuncText);
   void StopWaitCtrl();  // when single-threaded and a control is assigned
   void OpenedHandle();  // a new handle became current (drops self-posted stale messages)
-  // TLS internals (wsocket_tls.cpp).
-  void ResetTls();
-  bool TlsOn() const { return FTlsState != tlsOff; }
-  void EndTls();  // a close ends the session; its outcome stays readable
-  void BeginTls(const TTlsParams& Params);
-  void BeginTlsAtConnect();
-  void HandleTlsRead(Word Error);
-  bool PullTls();
-  void FlushTls();
-  void TlsHandshakeEnded();
-  bool EncryptForSend(const void* Data, int Len);
-  int ReceiveTls(void* Buffer, int BufferSize);
-  std::size_t TlsPlainWaiting() const { return FTlsPlain.size() - FTlsPlainPos; }
-  void SendCloseNotify();
+  // The layer over the handle (wsocket_layer.cpp); none: plain.
+  void StackLayer(std::unique_ptr<StreamLayer> layer, bool reports_connect);
+  void StackTlsAtConnect();
+  void HandleLayerRead(Word error);
+  void LayerOpened();
+  void ReleaseHeld();
+  int ReceiveFromLayer(void* buffer, int size);
+  void ShutdownLayer();
+  int ReadBelow(void* buffer, int size) override;
+  void QueueBelow(const void* data, int len) override;
+  void SendNowBelow(const void* data, int len) override;
   void PostSelf(int Events);
 
   // ---- fields ----
@@ -260,16 +265,10 @@ class TCustomWSocket : public TComponent {
   std::string FReadLoopError;
   std::string FErrorMessage;
   std::unique_ptr<unsigned char[]> FSendStaging;  // gathers blocks for one send call
-  std::optional<TTlsParams> FTlsAtConnect;
-  std::unique_ptr<TlsSession> FTls;  // the running session; gone after a close
-  TTlsState FTlsState = tlsOff;
-  bool FTlsImplicit = false;  // OnSessionConnected waits for the handshake's end
-  TTlsPeer FTlsPeer;
-  std::string FTlsFailure;
-  std::string FTlsPlain;  // decrypted, not yet received; from FTlsPlainPos on
-  std::size_t FTlsPlainPos = 0;
-  std::string FTlsPending;         // sent while the handshake ran; encrypted when it ends
-  std::unique_ptr<char[]> FTlsIn;  // one raw chunk from the platform
+  std::optional<TTlsParams> tls_at_connect_;
+  std::unique_ptr<StreamLayer> layer_;  // none: plain; kept after a close until the next Connect
+  TlsLayer* tls_ = nullptr;             // layer_ seen as TLS, for the TLS read-outs
+  bool layer_reports_connect_ = false;  // OnSessionConnected waits for the layer to open
   // False once the destructor has run: a handler may free the socket, and the code that fired
   // it holds a copy to know it must not touch the object any more.
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);

@@ -163,8 +163,8 @@ void TCustomWSocket::HandleSocketEvent(std::uintptr_t wparam, std::intptr_t lpar
   if (events & platform::kFdConnect) {
     ChangeState(wsConnected);
     if (!*alive) return;
-    if (error == 0 && FTlsAtConnect && FSocketType == SOCK_STREAM)
-      BeginTlsAtConnect();  // OnSessionConnected waits for the handshake's end
+    if (error == 0 && tls_at_connect_ && FSocketType == SOCK_STREAM)
+      StackTlsAtConnect();  // OnSessionConnected waits for the handshake's end
     else
       DoSessionConnected(error);
     if (!*alive) return;
@@ -291,7 +291,9 @@ void TCustomWSocket::Connect() {
     RaiseError("Connect: No Protocol Specified");
     return;
   }
-  ResetTls();
+  layer_.reset();  // the last connection's outcome was readable until now
+  tls_ = nullptr;
+  layer_reports_connect_ = false;
   FSocketHandle = platform::Socket(FAddrFamily, FSocketType, FProtoNum);
   if (FSocketHandle == INVALID_SOCKET) {
     SocketError("Connect (socket)");
@@ -365,7 +367,7 @@ void TCustomWSocket::Shutdown(int How) {
 
 void TCustomWSocket::CloseSocket(bool DoShutdown) {
   if (FSocketHandle == INVALID_SOCKET) {
-    EndTls();
+    if (layer_) layer_->Close();
     if (FState != wsClosed) {
       ChangeState(wsClosed);
       SetDefaults();
@@ -374,10 +376,10 @@ void TCustomWSocket::CloseSocket(bool DoShutdown) {
   }
   if (FState == wsClosed) return;
   if (DoShutdown) {
-    SendCloseNotify();
+    ShutdownLayer();
     Shutdown(2);
   }
-  EndTls();
+  if (layer_) layer_->Close();
   for (;;) {
     if (platform::CloseSocket(FSocketHandle) == 0) {
       FSocketHandle = INVALID_SOCKET;

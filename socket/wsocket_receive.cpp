@@ -19,7 +19,7 @@ int AddCount(int count, int n) {
 }  // namespace
 
 int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
-  if (TlsOn()) return ReceiveTls(Buffer, BufferSize);
+  if (layer_) return ReceiveFromLayer(Buffer, BufferSize);
   const int n = platform::Recv(FSocketHandle, Buffer, BufferSize, 0);
   if (n < 0)
     FLastError = platform::LastSocketError();
@@ -42,7 +42,7 @@ int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From,
 }
 
 int TCustomWSocket::RcvdCount() {
-  if (TlsOn()) return static_cast<int>(std::min<std::size_t>(TlsPlainWaiting(), INT_MAX));
+  if (layer_) return static_cast<int>(std::min<std::size_t>(layer_->Waiting(), INT_MAX));
   const int n = platform::BytesAvailable(FSocketHandle);
   if (n < 0) {
     SocketError("ioctlSocket");
@@ -52,8 +52,8 @@ int TCustomWSocket::RcvdCount() {
 }
 
 void TCustomWSocket::HandleRead(Word Error) {
-  if (TlsOn()) {
-    HandleTlsRead(Error);
+  if (layer_) {
+    HandleLayerRead(Error);
     return;
   }
   const std::shared_ptr<bool> alive = FAlive;
@@ -147,7 +147,7 @@ void TCustomWSocket::ReadLineChars() {
 }
 
 void TCustomWSocket::ReadLine(int Timeout, std::string& Buffer) {
-  if (TlsOn()) {
+  if (layer_) {
     RaiseError("ReadLine: not available on a TLS connection");
     return;
   }
@@ -168,7 +168,7 @@ void TCustomWSocket::ReadLine(int Timeout, std::string& Buffer) {
 }
 
 void TCustomWSocket::WaitForClose() {
-  if (TlsOn()) {
+  if (layer_) {
     RaiseError("WaitForClose: not available on a TLS connection");
     return;
   }

@@ -18,10 +18,12 @@ int TCustomWSocket::Send(const void* Data, int Len) {
   int result = 0;
   if (Len > 0) {
     result = Len;
-    if (!TlsOn())
+    if (!layer_) {
       BufferData(Data, Len);
-    else if (!EncryptForSend(Data, Len))
+    } else if (!layer_->Send(*this, Data, Len)) {
+      RaiseError("Send: " + layer_->Broken());
       return -1;
+    }
   }
   TryToSend();
   if (FAllSent && FSocketHandle != INVALID_SOCKET) {

@@ -1,226 +1,68 @@
-// TLS over the socket: the handshake driven by the same read and write notifications, encryption
-// into the send chain, decryption into a plain-text buffer that Receive takes from.
+// TLS over the socket: the TLS layer stacked at connect or on the open connection, and its
+// read-outs.
 #include <openssl/crypto.h>
 
-#include <algorithm>
-#include <cstring>
-
-#include "platform/async_select.h"
-#include "platform/socket_errors.h"
 #include "socket/wsocket.h"
-#include "socket/wsocket_internal.h"
 
 namespace dovrik {
 namespace {
 
-// Raw bytes taken from the platform per step: large enough for few calls, small enough that the
-// plain text waiting for the owner stays small however fast the server sends.
-constexpr int kTlsChunk = 64 * 1024;
-// Plain text encrypted per record batch, so a large send never holds its whole cipher text twice.
-constexpr int kTlsWriteChunk = 16 * 1024;
+const TTlsPeer kNoPeer{};
+const std::string kNoFailure;
 
 }  // namespace
-
-void TCustomWSocket::ResetTls() {
-  FTls.reset();
-  FTlsState = tlsOff;
-  FTlsImplicit = false;
-  FTlsPeer = TTlsPeer{};
-  FTlsFailure.clear();
-  FTlsPlain.clear();
-  FTlsPlainPos = 0;
-  FTlsPending.clear();
-}
 
 void TCustomWSocket::StartTls(const TTlsParams& Params) {
   if (FSocketHandle == INVALID_SOCKET || FState != wsConnected) {
     RaiseError("StartTls: Socket not connected");
     return;
   }
-  if (TlsOn()) {
+  if (layer_) {
     RaiseError("StartTls: TLS already started");
     return;
   }
-  BeginTls(Params);
+  auto layer = std::make_unique<TlsLayer>(Params);
+  tls_ = layer.get();
+  StackLayer(std::move(layer), false);
 }
 
-void TCustomWSocket::BeginTls(const TTlsParams& Params) {
-  ResetTls();
-  if (!FTlsIn) FTlsIn = std::make_unique_for_overwrite<char[]>(kTlsChunk);
-  FTls = std::make_unique<TlsSession>(Params);
-  FTlsState = tlsHandshaking;
-  FTls->Start();
-  FlushTls();
-}
-
-void TCustomWSocket::BeginTlsAtConnect() {
+void TCustomWSocket::StackTlsAtConnect() {
+  std::unique_ptr<TlsLayer> layer;
   try {
-    BeginTls(*FTlsAtConnect);
-    FTlsImplicit = true;
+    layer = std::make_unique<TlsLayer>(*tls_at_connect_);
   } catch (const ESocketException& e) {
     // No session could be made (an unreadable CA file, say): the connection is of no use.
-    FTlsState = tlsFailed;
-    FTlsFailure = e.Message();
-    DoSessionConnected(kTlsFailedError);
+    layer = TlsLayer::FailedAtStart(e.Message());
   }
+  tls_ = layer.get();
+  const bool failed = layer->State() == StreamLayer::Phase::kFailed;
+  StackLayer(std::move(layer), !failed);  // OnSessionConnected waits for the handshake's end
+  if (failed) DoSessionConnected(kTlsFailedError);
 }
 
-void TCustomWSocket::FlushTls() {
-  const std::string_view out = FTls->Output();
-  if (out.empty()) return;
-  FAllSent = false;
-  BufferData(out.data(), static_cast<int>(out.size()));
-  FTls->ConsumeOutput();
-  TryToSend();
+TTlsState TCustomWSocket::TlsState() const {
+  if (!tls_) return tlsOff;
+  switch (tls_->State()) {
+    case StreamLayer::Phase::kOpening:
+      return tlsHandshaking;
+    case StreamLayer::Phase::kOpen:
+      return tlsEstablished;
+    case StreamLayer::Phase::kFailed:
+      break;
+  }
+  return tlsFailed;
 }
 
-void TCustomWSocket::PostSelf(int Events) {
-  const auto lparam = static_cast<std::intptr_t>(static_cast<std::uint64_t>(Events) |
-                                                 (std::uint64_t{FHandleSerial} << 32));
-  platform::PostMessage(FWindowHandle, SocketEventMessage,
-                        static_cast<std::uintptr_t>(FSocketHandle), lparam);
+const TTlsPeer& TCustomWSocket::TlsPeer() const {
+  return tls_ ? tls_->Peer() : kNoPeer;
 }
 
-bool TCustomWSocket::PullTls() {
-  const int n = platform::Recv(FSocketHandle, FTlsIn.get(), kTlsChunk, 0);
-  if (n > 0) {
-    FReadCount = static_cast<int>(static_cast<unsigned>(FReadCount) + static_cast<unsigned>(n));
-    FTls->Feed(FTlsIn.get(), static_cast<std::size_t>(n));
-  } else if (n < 0 && platform::LastSocketError() != platform::kWsaEWouldBlock) {
-    FLastError = platform::LastSocketError();
-  }
-  if (FTlsPlainPos == FTlsPlain.size()) {
-    FTlsPlain.clear();
-    FTlsPlainPos = 0;
-  }
-  const TTlsStep step = FTls->Advance(FTlsPlain);
-  if (step == TTlsStep::tsEstablished && FTlsState == tlsHandshaking) FTlsPeer = FTls->Peer();
-  if (step == TTlsStep::tsFailed) FTlsFailure = FTls->Failure();
-  const std::shared_ptr<bool> alive = FAlive;
-  FlushTls();  // the handshake's answers and alerts; a failed send closes the socket
-  if (!*alive || !FTls) return false;
-  if (step == TTlsStep::tsEstablished) {
-    FTlsState = tlsEstablished;
-  } else if (step == TTlsStep::tsFailed) {
-    FTlsState = tlsFailed;
-  } else if (n == 0 || (n < 0 && FLastError != 0)) {
-    FTlsState = tlsFailed;
-    FTlsFailure = "the server closed the connection during the handshake";
-  }
-  return n == kTlsChunk;
-}
-
-void TCustomWSocket::TlsHandshakeEnded() {
-  if (FTlsState == tlsEstablished) {
-    if (!FTlsPending.empty()) {
-      std::string pending;
-      pending.swap(FTlsPending);
-      if (EncryptForSend(pending.data(), static_cast<int>(pending.size()))) TryToSend();
-    }
-  }
-  // Plain text that came with the end of the handshake waits for the next dispatch, so the
-  // owner has seen the end before its first data notification.
-  if (TlsPlainWaiting() > 0) PostSelf(platform::kFdRead);
-  const Word word = FTlsState == tlsEstablished ? 0 : kTlsFailedError;
-  if (FTlsImplicit) {
-    FTlsImplicit = false;
-    DoSessionConnected(word);
-  } else if (OnTlsDone) {
-    OnTlsDone(this, word);
-  }
-}
-
-void TCustomWSocket::HandleTlsRead(Word Error) {
-  const std::shared_ptr<bool> alive = FAlive;
-  const TSocket s = FSocketHandle;
-  auto current = [&] { return *alive && FSocketHandle == s && FTls; };
-  try {
-    for (;;) {
-      FLastError = 0;
-      const TTlsState before = FTlsState;
-      bool more = false;
-      if (FTlsState == tlsHandshaking || FTlsState == tlsEstablished) more = PullTls();
-      if (!current()) return;
-      if (before == tlsHandshaking && FTlsState != tlsHandshaking) {
-        TlsHandshakeEnded();
-        return;
-      }
-      if (FTlsState != tlsEstablished) return;
-      const std::size_t waiting = TlsPlainWaiting();
-      if (waiting > 0) {
-        if (!DoDataAvailable(Error)) return;  // the plain text stays for Receive
-        if (!current()) return;
-        if (TlsPlainWaiting() == waiting) return;  // the handler took nothing
-      } else if (!more) {
-        return;
-      }
-      if (FLastError != 0) return;
-      if (TlsPlainWaiting() == 0 && !more) return;
-    }
-  } catch (const std::exception& e) {
-    if (*alive) FReadLoopError = e.what();
-  }
-}
-
-bool TCustomWSocket::EncryptForSend(const void* Data, int Len) {
-  if (FTlsState == tlsHandshaking) {
-    FTlsPending.append(static_cast<const char*>(Data), static_cast<std::size_t>(Len));
-    return true;
-  }
-  if (FTlsState != tlsEstablished) {
-    RaiseError("Send: TLS session failed: " + FTlsFailure);
-    return false;
-  }
-  const auto* p = static_cast<const char*>(Data);
-  for (int done = 0; done < Len;) {
-    const int part = std::min(kTlsWriteChunk, Len - done);
-    if (!FTls->Write(p + done, static_cast<std::size_t>(part))) {
-      FTlsState = tlsFailed;
-      FTlsFailure = FTls->Failure();
-      RaiseError("Send: TLS session failed: " + FTlsFailure);
-      return false;
-    }
-    const std::string_view out = FTls->Output();
-    BufferData(out.data(), static_cast<int>(out.size()));
-    FTls->ConsumeOutput();
-    done += part;
-  }
-  return true;
-}
-
-int TCustomWSocket::ReceiveTls(void* Buffer, int BufferSize) {
-  const std::size_t waiting = TlsPlainWaiting();
-  if (waiting == 0 || BufferSize <= 0) {
-    FLastError = platform::kWsaEWouldBlock;
-    platform::SetLastSocketError(platform::kWsaEWouldBlock);
-    return -1;
-  }
-  const std::size_t n = std::min(waiting, static_cast<std::size_t>(BufferSize));
-  std::memcpy(Buffer, FTlsPlain.data() + FTlsPlainPos, n);
-  FTlsPlainPos += n;
-  if (FTlsPlainPos == FTlsPlain.size()) {
-    FTlsPlain.clear();
-    FTlsPlainPos = 0;
-  }
-  return static_cast<int>(n);
-}
-
-void TCustomWSocket::EndTls() {
-  FTls.reset();
+const std::string& TCustomWSocket::TlsFailure() const {
+  return tls_ ? tls_->Failure() : kNoFailure;
 }
 
 void ReleaseTlsThreadState() {
   OPENSSL_thread_stop();
-}
-
-void TCustomWSocket::SendCloseNotify() {
-  if (!FTls || FTlsState != tlsEstablished || !FAllSent) return;
-  // Best effort, straight to the platform: the connection is going anyway, and a failure here
-  // must not start another close.
-  FTls->Shutdown();
-  const std::string_view out = FTls->Output();
-  if (!out.empty()) platform::Send(FSocketHandle, out.data(), static_cast<int>(out.size()), 0);
-  FTls->ConsumeOutput();
 }
 
 }  // namespace dovrik
