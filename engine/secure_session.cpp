@@ -37,6 +37,8 @@ bool tCheckThread::SecureConnected(Word Error) {
   else
     ok = CheckCertificate();
   if (!ok) FDone = true;
+  // Held bytes go out only once the certificate is judged good; a refusal closes and drops them.
+  if (ok && Error == 0) FSocket->AcceptTlsPeer();
   return ok;
 }
 
@@ -93,7 +95,11 @@ bool tCheckThread::WaitTls() {
     WaitAndPump();
   }
   const TTlsState state = FSocket->TlsState();
-  if (state == tlsEstablished && FState == wsConnected && !Terminated()) return CheckCertificate();
+  if (state == tlsEstablished && FState == wsConnected && !Terminated()) {
+    if (!CheckCertificate()) return false;
+    FSocket->AcceptTlsPeer();
+    return true;
+  }
   std::string why;
   if (state == tlsFailed)
     why = FSocket->TlsFailure();
