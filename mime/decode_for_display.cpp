@@ -11,6 +11,7 @@
 #include "mime/gmime_init.h"
 #include "mime/html_text.h"
 #include "mime/prepared_input.h"
+#include "platform/trim.h"
 
 namespace dovrik::mime {
 namespace {
@@ -41,9 +42,7 @@ std::string DecodeHeaderValue(const char* raw) {
   if (!IsUtf8(text)) text = Utf8OrWindows1252(text);
   for (char& c : text)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+  return std::string(platform::TrimBlanks(text));
 }
 
 // Every line ended by CR LF, whatever ended it before.

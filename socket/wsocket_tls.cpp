@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/async_select.h"
+#include "platform/message_param.h"
 #include "platform/socket_errors.h"
 #include "socket/wsocket.h"
 #include "socket/wsocket_internal.h"
@@ -75,8 +76,8 @@ void TCustomWSocket::FlushTls() {
 }
 
 void TCustomWSocket::PostSelf(int Events) {
-  const auto lparam = static_cast<std::intptr_t>(static_cast<std::uint64_t>(Events) |
-                                                 (std::uint64_t{FHandleSerial} << 32));
+  const auto lparam =
+      platform::MakeNotifyParam(static_cast<std::uint32_t>(Events), 0, FHandleSerial);
   platform::PostMessage(FWindowHandle, SocketEventMessage,
                         static_cast<std::uintptr_t>(FSocketHandle), lparam);
 }
