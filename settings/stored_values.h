@@ -122,9 +122,9 @@ inline constexpr const char* kNoPasswordLine = "NoMorePass";
 struct SettingsLine {
   int number;                    // 1..13
   std::string_view what;         // as the settings window labels it
-  std::string_view first_start;  // the line at a first start and after a restore
+  std::string_view first_start;  // the line at a first start; a restore sets it too
   bool is_switch;                // "1" ticked, "0" not
-  bool kept_on_restore = false;  // a restore leaves the switch as it is
+  bool kept_on_restore = false;  // ... but leaves this switch as it is
 };
 
 inline constexpr int kSettingsLineCount = 13;
