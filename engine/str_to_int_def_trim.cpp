@@ -2,12 +2,12 @@
 
 #include <cstdint>
 
+#include "platform/trim.h"
+
 namespace dovrik {
 
 int StrToIntDefTrim(std::string_view aText, int aDefault) {
-  auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-  while (!aText.empty() && blank(aText.front())) aText.remove_prefix(1);
-  while (!aText.empty() && blank(aText.back())) aText.remove_suffix(1);
+  aText = platform::TrimBlanks(aText);
   bool negative = false;
   if (!aText.empty() && (aText.front() == '+' || aText.front() == '-')) {
     negative = aText.front() == '-';

@@ -2,13 +2,6 @@
 
 namespace dovrik {
 
-std::string_view TrimBlanks(std::string_view aText) {
-  auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-  while (!aText.empty() && blank(aText.front())) aText.remove_prefix(1);
-  while (!aText.empty() && blank(aText.back())) aText.remove_suffix(1);
-  return aText;
-}
-
 std::vector<std::string_view> SplitLines(std::string_view aText) {
   std::vector<std::string_view> lines;
   std::size_t start = 0;

@@ -5,10 +5,12 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/trim.h"
+
 namespace dovrik {
 
 // Removes leading and trailing blanks and control characters (bytes 0x00..0x20).
-std::string_view TrimBlanks(std::string_view aText);
+using platform::TrimBlanks;
 
 // Splits at each CR LF, lone CR or lone LF; a line break at the very end adds no empty line.
 std::vector<std::string_view> SplitLines(std::string_view aText);

@@ -12,6 +12,7 @@
 #include "mime/header_text.h"
 #include "mime/html_text.h"
 #include "mime/prepared_input.h"
+#include "platform/trim.h"
 
 namespace dovrik::mime {
 namespace {
@@ -129,10 +130,8 @@ std::string DecodeHeaderValue(const char* raw) {
   if (!IsUtf8(text)) text = Utf8OrWindows1252(text);
   for (char& c : text)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  text = text.substr(first, text.find_last_not_of(' ') - first + 1);
-  if (cut) text += kCutMark;
+  text = std::string(platform::TrimBlanks(text));
+  if (cut && !text.empty()) text += kCutMark;
   return text;
 }
 

@@ -8,6 +8,7 @@
 
 #include "mime/charset_text.h"
 #include "mime/gmime_init.h"
+#include "platform/trim.h"
 
 namespace dovrik::mime {
 namespace {
@@ -48,12 +49,6 @@ std::string Lowered(std::string_view s) {
   return out;
 }
 
-std::string_view Trimmed(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // "Name: word word ..." folded at blanks into lines of at most kFoldWidth characters where the
 // words allow it; every line ends with CR LF.
 std::string Folded(std::string_view name, std::string_view value) {
@@ -91,7 +86,7 @@ std::string Unfolded(std::string_view value) {
   out.reserve(value.size());
   for (const char c : value)
     if (c != '\r' && c != '\n') out += c;
-  return std::string(Trimmed(out));
+  return std::string(platform::TrimWhere(out, platform::IsSpaceOrTab));
 }
 
 std::string EncodedText(std::string_view value) {
@@ -182,7 +177,7 @@ std::string EncodeOutgoing(std::string_view composed) {
   bool has_type = false, has_version = false;
   const std::string declared_encoding = "Content-Transfer-Encoding: quoted-printable\r\n";
   for (const Field& field : fields) {
-    const std::string name = Lowered(Trimmed(field.name));
+    const std::string name = Lowered(platform::TrimWhere(field.name, platform::IsSpaceOrTab));
     if (!field.has_colon) {  // not a header field; kept, in 7 bits
       out += IsSevenBit(field.name) ? field.name + "\r\n" : Folded({}, EncodedText(field.name));
       continue;

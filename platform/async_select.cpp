@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "platform/message_param.h"
 #include "platform/socket_errors.h"
 #include "platform/thread_queue.h"
 
@@ -180,8 +181,8 @@ class SocketSource final : public detail::Source {
     e.window = window_;
     e.message.msg = msg_;
     e.message.wparam = static_cast<std::uintptr_t>(fd_);
-    e.message.lparam = static_cast<std::intptr_t>((static_cast<std::uint32_t>(error) << 16) |
-                                                  static_cast<std::uint32_t>(bits));
+    e.message.lparam =
+        MakeNotifyParam(static_cast<std::uint32_t>(bits), static_cast<std::uint32_t>(error));
     q_.PushLocal(std::move(e));
     ++posted_;
   }

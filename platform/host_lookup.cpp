@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "platform/async_select.h"
+#include "platform/message_param.h"
 #include "platform/socket_errors.h"
 
 namespace dovrik::platform {
@@ -51,8 +52,7 @@ void RunLookup(LookupTask id, std::string name, WindowHandle window, std::uint32
     it->second.result = std::move(result);
     valid = it->second.valid;
   }
-  const std::intptr_t lparam =
-      static_cast<std::intptr_t>(static_cast<std::uint32_t>(error & 0xFFFF) << 16);
+  const std::intptr_t lparam = MakeNotifyParam(0, static_cast<std::uint32_t>(error));
   // A cancel after this point still wins: the message is dropped at dispatch when valid is
   // false. A dead window simply refuses the message.
   if (!PostMessageWhile(window, msg, static_cast<std::uintptr_t>(id), lparam, valid)) {

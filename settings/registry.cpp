@@ -27,17 +27,9 @@ RegValue ReadValue(std::string_view key_name, std::string_view value_name, bool&
 }
 
 void WriteValues(std::string_view key_name, std::vector<RegValue> values) {
-  const std::string path = RegistryKeyPath(key_name);
-  if (path.empty()) return;  // no such key can exist: nothing is written, as for a refused key
-  RegistryStore store = RegistryStore::ForCurrentUser();
   int error = 0;
-  const auto result = store.Update(
-      [&](RegDocument& doc) {
-        RegKey& key = FindOrAddRegKey(doc, path);
-        for (const RegValue& value : values) SetRegValue(key, value);
-      },
-      &error);
-  if (result == RegistryStore::WriteResult::kFailed) {
+  // A key no key can have is refused like a store that cannot be opened: nothing is written.
+  if (StoreRegValues(key_name, values, &error) == RegistryStore::WriteResult::kFailed) {
     std::string names;
     for (const RegValue& value : values)
       names += (names.empty() ? "\"" : ", \"") + value.name + "\"";
@@ -116,6 +108,19 @@ void WriteRegInteger(std::string_view key_name, std::string_view value_name, std
 
 void WriteRegValues(std::string_view key_name, std::vector<RegValue> values) {
   WriteValues(key_name, std::move(values));
+}
+
+RegistryStore::WriteResult StoreRegValues(std::string_view key_name, std::vector<RegValue> values,
+                                          int* error_number) {
+  if (error_number != nullptr) *error_number = 0;
+  const std::string path = RegistryKeyPath(key_name);
+  if (path.empty()) return RegistryStore::WriteResult::kCannotAccess;
+  return RegistryStore::ForCurrentUser().Update(
+      [&](RegDocument& doc) {
+        RegKey& key = FindOrAddRegKey(doc, path);
+        for (RegValue& value : values) SetRegValue(key, std::move(value));
+      },
+      error_number);
 }
 
 }  // namespace dovrik

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "settings/registry_exception.h"
+#include "settings/registry_store.h"
 #include "settings/registry_text.h"
 
 namespace dovrik {
@@ -44,5 +45,10 @@ void WriteRegInteger(std::string_view key_name, std::string_view value_name, std
 // Several values under one key in a single replacement of the store, in the given order: after a
 // crash or a failure the store holds all of them or none. Same failure rules as the writes above.
 void WriteRegValues(std::string_view key_name, std::vector<RegValue> values);
+// The same write for a caller that must tell every outcome (a command-line tool): it throws
+// nothing and reports a store it cannot open or create (kCannotAccess, also for a key name no key
+// can have) apart from one that failed to keep the values (kFailed, errno in *error_number).
+RegistryStore::WriteResult StoreRegValues(std::string_view key_name, std::vector<RegValue> values,
+                                          int* error_number);
 
 }  // namespace dovrik

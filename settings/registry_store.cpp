@@ -135,6 +135,19 @@ RegDocument RegistryStore::ReadAll() const {
   return doc ? std::move(*doc) : RegDocument{};
 }
 
+std::optional<RegDocument> RegistryStore::TryReadAll() const {
+  std::string text;
+  switch (ReadWholeFile(path_, text)) {
+    case ReadStatus::kMissing:
+      return RegDocument{};
+    case ReadStatus::kError:
+      return std::nullopt;
+    case ReadStatus::kOk:
+      break;
+  }
+  return ParseRegText(text);
+}
+
 RegistryStore::WriteResult RegistryStore::Update(const std::function<void(RegDocument&)>& edit,
                                                  int* error_number) {
   if (error_number != nullptr) *error_number = 0;

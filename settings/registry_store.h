@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,9 @@ class RegistryStore {
   RegLookup Find(std::string_view key_path, std::string_view name, RegValue& out) const;
   // The whole store, for tests and tools; empty when missing or unparsable.
   RegDocument ReadAll() const;
+  // The same for a tool that must tell a broken store from an empty one: nullopt when the file is
+  // there but cannot be read or parsed; a missing file is an empty store.
+  std::optional<RegDocument> TryReadAll() const;
 
   enum class WriteResult {
     kWritten,

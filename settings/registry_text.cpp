@@ -325,6 +325,12 @@ std::string FormatRegText(const RegDocument& doc) {
   return out;
 }
 
+std::string QuoteRegText(std::string_view text) {
+  std::string out;
+  AppendEscaped(text, out);
+  return out;
+}
+
 RegLookup FindRegValue(std::string_view text, std::string_view key_path, std::string_view name,
                        RegValue& out) {
   bool key_seen = false, found = false, in_key = false, have_key = false;

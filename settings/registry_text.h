@@ -50,6 +50,8 @@ bool IsValidRegPath(std::string_view path);
 std::optional<RegDocument> ParseRegText(std::string_view text);
 // Canonical text of a document; ParseRegText(FormatRegText(d)) gives d back (sorted, merged).
 std::string FormatRegText(const RegDocument& doc);
+// A name or string in quotes, escaped as the store writes it.
+std::string QuoteRegText(std::string_view text);
 
 // A single look-up that scans the text without building the document.
 enum class RegLookup : std::uint8_t { kCorrupt, kNoKey, kNoValue, kFound };

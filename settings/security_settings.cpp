@@ -1,26 +1,20 @@
 #include "settings/security_settings.h"
 
-#include <cctype>
-
 #include "engine/protocols.h"
+#include "platform/trim.h"
 #include "settings/registry.h"
+#include "settings/stored_values.h"
 
 namespace dovrik {
 namespace {
 
-std::string LowerTrimmed(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+using platform::LowerTrimmed;
 
 std::vector<std::string> SplitFingerprints(std::string_view text) {
   std::vector<std::string> out;
   std::string word;
   for (char c : text) {
-    if (static_cast<unsigned char>(c) <= ' ' || c == ',' || c == ';') {
+    if (platform::IsBlankOrControl(c) || c == ',' || c == ';') {
       if (!word.empty()) out.push_back(word);
       word.clear();
     } else {
@@ -42,11 +36,11 @@ std::string JoinFingerprints(const std::vector<std::string>& list) {
 }
 
 // A value stored with the other type reads as missing: the port decides then.
-std::string ReadText(const char* name) {
+std::string ReadText(const stored::TextValue& value) {
   try {
-    return ReadRegString(kSecurityKey, name, "");
+    return stored::ReadStored(value);
   } catch (const ERegistryException&) {
-    return {};
+    return std::string(value.default_text);
   }
 }
 
@@ -83,25 +77,21 @@ std::string UsualPort(SecurityMode aMode, bool anIncoming) {
 
 ServerSecurity LoadServerSecurity(std::string_view anInPort, std::string_view anOutPort) {
   ServerSecurity s;
-  s.In = SecurityFromText(ReadText("InSecurity")).value_or(SecurityForPort(anInPort));
-  s.Out = SecurityFromText(ReadText("OutSecurity")).value_or(SecurityForPort(anOutPort));
-  s.InTrusted = SplitFingerprints(ReadText("InTrusted"));
-  s.OutTrusted = SplitFingerprints(ReadText("OutTrusted"));
+  s.In = SecurityFromText(ReadText(stored::kInSecurity)).value_or(SecurityForPort(anInPort));
+  s.Out = SecurityFromText(ReadText(stored::kOutSecurity)).value_or(SecurityForPort(anOutPort));
+  s.InTrusted = SplitFingerprints(ReadText(stored::kInTrusted));
+  s.OutTrusted = SplitFingerprints(ReadText(stored::kOutTrusted));
   return s;
 }
 
 void SaveServerSecurity(const ServerSecurity& aSecurity) {
-  auto text = [](const char* name, std::string value) {
-    RegValue v;
-    v.name = name;
-    v.type = RegType::kString;
-    v.text = std::move(value);
-    return v;
-  };
-  WriteRegValues(kSecurityKey, {text("InSecurity", SecurityText(aSecurity.In)),
-                                text("OutSecurity", SecurityText(aSecurity.Out)),
-                                text("InTrusted", JoinFingerprints(aSecurity.InTrusted)),
-                                text("OutTrusted", JoinFingerprints(aSecurity.OutTrusted))});
+  using stored::StoredRegValue;
+  // The four rows share the program's key, so one replacement of the store holds them all.
+  WriteRegValues(stored::kProgramKey,
+                 {StoredRegValue(stored::kInSecurity, SecurityText(aSecurity.In)),
+                  StoredRegValue(stored::kOutSecurity, SecurityText(aSecurity.Out)),
+                  StoredRegValue(stored::kInTrusted, JoinFingerprints(aSecurity.InTrusted)),
+                  StoredRegValue(stored::kOutTrusted, JoinFingerprints(aSecurity.OutTrusted))});
 }
 
 }  // namespace dovrik

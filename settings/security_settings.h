@@ -1,5 +1,6 @@
 // The encryption choice of each server as stored with the settings: separate values under the
-// key "PELLORY" beside the 13-line "Settings" text, which keeps its exact form.
+// program's key beside the 13-line "Settings" text, which keeps its exact form. The rows are in
+// settings/stored_values.h:
 //   "InSecurity", "OutSecurity"  "none", "starttls" or "tls"; a missing or unknown value follows
 //                                the port (SecurityForPort)
 //   "InTrusted", "OutTrusted"    SHA-256 fingerprints of certificates the user trusts, separated
@@ -13,10 +14,12 @@
 #include <vector>
 
 #include "engine/security.h"
+#include "settings/stored_values.h"
 
 namespace dovrik {
 
-inline constexpr const char* kSecurityKey = "PELLORY";
+// The key of the four values (stored::kInSecurity and the others).
+inline constexpr const char* kSecurityKey = stored::kProgramKey;
 
 // "none", "starttls", "tls" (any case, blanks around ignored); nullopt for anything else.
 std::optional<SecurityMode> SecurityFromText(std::string_view aText);

@@ -4,18 +4,13 @@
 
 #include "platform/async_select.h"
 #include "platform/host_lookup.h"
+#include "platform/message_param.h"
 #include "platform/socket_errors.h"
+#include "platform/trim.h"
 #include "socket/wsocket.h"
 
 namespace dovrik {
 namespace {
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
 
 bool StartsWithDigit(const std::string& s) {
   return !s.empty() && s[0] >= '0' && s[0] <= '9';
@@ -68,7 +63,7 @@ int ParseNumber(const std::string& Text) {
 }
 
 std::uint32_t ResolveHostAddr(const std::string& Host) {
-  std::string host = Trim(Host);
+  std::string host(platform::TrimBlanks(Host));
   if (host.size() > 255) host.resize(255);
   if (!WinsockStarted()) StartWinsock("wsock32.dll");
   const in_addr_t dotted = inet_addr(host.c_str());
@@ -102,7 +97,7 @@ void TCustomWSocket::SetPort(const std::string& Value) {
     return;
   }
   FPortAssigned = true;
-  const std::string text = Trim(Value);
+  const std::string text(platform::TrimBlanks(Value));
   if (StartsWithDigit(text)) {
     FSockAddr.sin_port = htons(static_cast<std::uint16_t>(ParseNumber(text) & 0xFFFF));
   } else {
@@ -128,7 +123,7 @@ void TCustomWSocket::SetProto(const std::string& Value) {
     RaiseError("Cannot change Proto if not closed");
     return;
   }
-  const std::string text = Trim(Value);
+  const std::string text(platform::TrimBlanks(Value));
   if (text == "not found") return;
   FProtoAssigned = true;
   if (StartsWithDigit(text)) {
@@ -176,7 +171,7 @@ void TCustomWSocket::HandleLookupDone(std::uintptr_t wparam, std::intptr_t lpara
   const auto task = static_cast<platform::LookupTask>(wparam);
   if (task == 0 || task != FDnsTask) return;  // cancelled or superseded
   FDnsTask = 0;
-  const auto error = static_cast<Word>((static_cast<std::uint64_t>(lparam) >> 16) & 0xFFFF);
+  const Word error = platform::NotifyError(lparam);
   platform::LookupResult result;
   const bool taken = platform::TakeLookupResult(task, result);
   if (error == 0 && taken) {

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/message_param.h"
 #include "platform/socket_errors.h"
 #include "socket/wsocket.h"
 #include "socket/wsocket_internal.h"
@@ -150,11 +151,10 @@ void TCustomWSocket::HandleSocketEvent(std::uintptr_t wparam, std::intptr_t lpar
   if (s != FSocketHandle || FPaused) return;
   // Notifications we post to ourselves carry the serial of the handle they were meant for, so
   // one left in the queue is dropped when the descriptor number has been reused since.
-  const auto bits = static_cast<std::uint64_t>(lparam);
-  const auto serial = static_cast<std::uint16_t>((bits >> 32) & 0xFFFF);
+  const std::uint16_t serial = platform::NotifySerial(lparam);
   if (serial != 0 && serial != FHandleSerial) return;
-  const int events = static_cast<int>(bits & 0xFFFF);
-  const Word error = static_cast<Word>((bits >> 16) & 0xFFFF);
+  const int events = platform::NotifyEvents(lparam);
+  const Word error = platform::NotifyError(lparam);
   // A handler may free the socket, close it or open another handle; then the rest of this
   // notification is stale.
   const std::shared_ptr<bool> alive = FAlive;

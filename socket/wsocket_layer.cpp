@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/async_select.h"
+#include "platform/message_param.h"
 #include "platform/socket_errors.h"
 #include "socket/wsocket.h"
 #include "socket/wsocket_internal.h"
@@ -18,8 +19,8 @@ void TCustomWSocket::StackLayer(std::unique_ptr<StreamLayer> layer, bool reports
 }
 
 void TCustomWSocket::PostSelf(int Events) {
-  const auto lparam = static_cast<std::intptr_t>(static_cast<std::uint64_t>(Events) |
-                                                 (std::uint64_t{FHandleSerial} << 32));
+  const auto lparam =
+      platform::MakeNotifyParam(static_cast<std::uint32_t>(Events), 0, FHandleSerial);
   platform::PostMessage(FWindowHandle, SocketEventMessage,
                         static_cast<std::uintptr_t>(FSocketHandle), lparam);
 }

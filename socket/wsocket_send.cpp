@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "platform/async_select.h"
+#include "platform/message_param.h"
 #include "platform/socket_errors.h"
 #include "socket/wsocket.h"
 #include "socket/wsocket_internal.h"
@@ -28,8 +29,7 @@ int TCustomWSocket::Send(const void* Data, int Len) {
   TryToSend();
   if (FAllSent && FSocketHandle != INVALID_SOCKET) {
     // OnDataSent always comes from the message loop, never from inside Send.
-    const auto lparam =
-        static_cast<std::intptr_t>(platform::kFdWrite | (std::uint64_t{FHandleSerial} << 32));
+    const auto lparam = platform::MakeNotifyParam(platform::kFdWrite, 0, FHandleSerial);
     platform::PostMessage(FWindowHandle, SocketEventMessage,
                           static_cast<std::uintptr_t>(FSocketHandle), lparam);
   }

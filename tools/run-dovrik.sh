@@ -30,6 +30,7 @@ cmake --build --preset default
 
 bin="$(find build/default -maxdepth 3 -type f -name dovrik -perm -u+x | head -n 1)"
 mailserver=build/default/tools/mailserver/dovrik-mailserver
+store_tool=build/default/tools/store/dovrik-store
 [[ -n "$bin" ]] || { echo "the build made no dovrik program" >&2; exit 1; }
 
 if [[ $mode == desktop ]]; then
@@ -50,11 +51,8 @@ trap 'kill "$server_pid" 2>/dev/null || true; rm -rf "$store"' EXIT
 trap 'exit 143' TERM INT HUP
 read -r _ pop3_port <&"${MAIL[0]}"
 read -r _ smtp_port <&"${MAIL[0]}"
-mkdir -p "$store/dovrik"
-settings="127.0.0.1\\r\\n$pop3_port\\r\\ndemo\\r\\nNoMorePass\\r\\n60\\r\\n20\\r\\n1\\r\\n127.0.0.1"
-settings+="\\r\\n$smtp_port\\r\\n1\\r\\n1\\r\\n1\\r\\nDemo User <demo@example.invalid>"
-printf 'Dovrik settings store 1\n\n[HKEY_CURRENT_USER\\Software\\Brackwater\\Projects\\PELLORY]\n"Settings"="%s"\n' \
-  "$settings" >"$store/dovrik/registry.reg"
+XDG_CONFIG_HOME="$store" "$store_tool" set-settings 127.0.0.1 "$pop3_port" demo NoMorePass 60 20 1 \
+  127.0.0.1 "$smtp_port" 1 1 1 "Demo User <demo@example.invalid>"
 echo "Demo mail server on 127.0.0.1: POP3 port $pop3_port, SMTP port $smtp_port."
 echo "User: demo   Password: demo   (three messages wait; mail you send is accepted and dropped)"
 echo "Dovrik is in the tray; its settings live in $store until it ends."

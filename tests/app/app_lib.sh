@@ -116,15 +116,15 @@ start_mailserver() {
   read -r _ smtp_port <&"${MAIL[0]}"
 }
 
-# Stored settings: the servers on loopback, checks every $1 seconds, no popup, auto get when $2
-# is 1 (default 0), no log, no prompt on exit.
+# A fresh store holding only these settings, written by the program's own store tool: the servers
+# on loopback, checks every $1 seconds, no popup, auto get when $2 is 1 (default 0), no log, no
+# prompt on exit.
 store_settings() {
   local auto_get="${2:-0}"
-  mkdir -p "$XDG_CONFIG_HOME/dovrik"
-  printf '%s\n\n[%s]\n"Settings"="%s"\n' "Dovrik settings store 1" \
-    'HKEY_CURRENT_USER\Software\Brackwater\Projects\PELLORY' \
-    "127.0.0.1\\r\\n$pop3_port\\r\\ndemo\\r\\nNoMorePass\\r\\n$1\\r\\n20\\r\\n0\\r\\n127.0.0.1\\r\\n$smtp_port\\r\\n$auto_get\\r\\n0\\r\\n0\\r\\nMe <me@example.invalid>" \
-    >"$XDG_CONFIG_HOME/dovrik/registry.reg"
+  rm -f "$XDG_CONFIG_HOME/dovrik/registry.reg"
+  "$build/tools/store/dovrik-store" set-settings 127.0.0.1 "$pop3_port" demo NoMorePass "$1" 20 0 \
+    127.0.0.1 "$smtp_port" "$auto_get" 0 0 "Me <me@example.invalid>" ||
+    fail "the settings could not be stored"
 }
 
 # Starts dovrik in the background with its output in $tmp/<name>.out/.err; sets app_pid.

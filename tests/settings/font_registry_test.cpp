@@ -8,6 +8,7 @@
 #include <climits>
 
 #include "settings/registry.h"
+#include "settings/stored_values.h"
 #include "tests/settings/isolated_store.h"
 
 namespace dovrik {
@@ -141,6 +142,28 @@ TEST(FontDisplay, ConvertsToAndFromQtFontsAndColours) {
   EXPECT_EQ(FontValue::ToQColor(kColorWindowText),
             QGuiApplication::palette().color(QPalette::Text));
   EXPECT_EQ(FontValue::FromQColor(QColor(1, 2, 3)), 0x00030201u);
+}
+
+// The font's defaults stand twice until the font routines read the table: they must agree.
+TEST_F(FontStore, DefaultsAgreeWithTheTableOfStoredValues) {
+  const FontValue font(96);
+  EXPECT_EQ(font.Name(), stored::kFontName.default_text);
+  EXPECT_EQ(font.Size(), stored::kFontSize.default_dword);
+  EXPECT_EQ(static_cast<std::int32_t>(font.Color()), stored::kFontColor.default_dword);
+  EXPECT_EQ(font.CharSet(), stored::kFontCharSet.default_dword);
+  EXPECT_EQ(static_cast<std::int32_t>(font.Pitch()), stored::kFontPitch.default_dword);
+  EXPECT_EQ(EncodeFontStyle(font.Styles()), stored::kFontStyle.default_text);
+  // The rows name the values the font routines write.
+  SaveFontToRegistry(font, stored::kBaseFontKey);
+  for (const stored::StoredValue& row : stored::kStoredValues) {
+    if (row.key != stored::kBaseFontKey) continue;
+    RegValue value;
+    EXPECT_EQ(RegistryStore::ForCurrentUser().Find(RegistryKeyPath(row.key), row.name, value),
+              RegLookup::kFound)
+        << row.name;
+    EXPECT_EQ(value.name, row.name);
+    EXPECT_EQ(value.type == RegType::kDword, row.type == stored::StoredType::kDword) << row.name;
+  }
 }
 
 }  // namespace

@@ -28,22 +28,17 @@ def settings_text(pop3_port, smtp_port, user, sender, check_every=120, timeout=2
                         flag(log), flag(prompt_exit), sender])
 
 
-def _escape(text):
-    out = []
-    for ch in text:
-        if ch == "\\":
-            out.append("\\\\")
-        elif ch == '"':
-            out.append('\\"')
-        elif ch == "\r":
-            out.append("\\r")
-        elif ch == "\n":
-            out.append("\\n")
-        elif ord(ch) < 0x20:
-            out.append(f"\\x{ord(ch):02x}")
-        else:
-            out.append(ch)
-    return '"' + "".join(out) + '"'
+def store_tool():
+    """dovrik-store of the build under test: $DOVRIK_STORE, else the one beside the test mail
+    server ($DOVRIK_MAILSERVER), else the one of build/default."""
+    tool = os.environ.get("DOVRIK_STORE")
+    if tool:
+        return tool
+    server = os.environ.get("DOVRIK_MAILSERVER")
+    build = (os.path.dirname(os.path.dirname(os.path.dirname(server))) if server else
+             os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
+                 os.path.abspath(__file__)))), "build", "default"))
+    return os.path.join(build, "tools", "store", "dovrik-store")
 
 
 def store_path(config_home):
@@ -51,13 +46,16 @@ def store_path(config_home):
 
 
 def write_store(config_home, settings):
-    """A settings store holding the given settings text, as the program writes it."""
+    """A fresh settings store holding only the given settings text, written by the program's
+    own store tool."""
     path = store_path(config_home)
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "w", encoding="utf-8") as f:
-        f.write("Dovrik settings store 1\n\n"
-                "[HKEY_CURRENT_USER\\Software\\Brackwater\\Projects\\PELLORY]\n"
-                f'"Settings"={_escape(settings)}\n')
+    if os.path.exists(path):
+        os.remove(path)
+    done = subprocess.run([store_tool(), "set", "PELLORY", "Settings", settings],
+                          env=dict(os.environ, XDG_CONFIG_HOME=config_home),
+                          capture_output=True, text=True, timeout=30)
+    if done.returncode != 0:
+        raise Failure(f"the settings could not be stored ({done.returncode}): {done.stderr}")
     return path
 
 
