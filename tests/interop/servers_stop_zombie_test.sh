@@ -29,10 +29,12 @@ mkdir -p "$state/dovecot"
 # The stand-in master carries the configuration's path on its command line, as the real one does;
 # its parent prints its pid and then blocks without ever waiting for it.
 coproc holder {
-  exec perl -e '$| = 1; my $pid = fork // die "fork: $!"; if (!$pid) { exec @ARGV or die "exec: $!" }
+  exec perl -e '$| = 1; my $pid = fork // die "fork: $!";
+                if (!$pid) { exec @ARGV or die "exec: $!" }
                 print "$pid\n"; sleep;' \
     perl -e sleep -- -c "$state/dovecot/dovecot.conf"
 }
+# shellcheck disable=SC2154 # holder_PID is set by coproc
 parent=$holder_PID
 read -r -t "$bound_s" master <&"${holder[0]}" || fail "the stand-in master did not start"
 echo "$master" >"$state/dovecot.pid"
