@@ -11,6 +11,12 @@ Every wait has a bound. close() (or leaving the `with` block) ends every process
 newest first, each with its whole process group, and removes the temporary folder; it also runs
 when a step fails, so nothing is left behind.
 
+The harness is a child subreaper: what its programs leave behind (bus services, daemons that detach
+themselves) becomes its child. A thread reaps those orphans as they end, so that scripts which wait
+for a daemon to be gone (tools/interop/mailservers.sh stop) don't find it lingering as a zombie.
+It takes only children in a session other than the harness's own and not started through spawn():
+a program run with subprocess keeps its exit status for its Popen.
+
 Import this module only with the system's Python (/usr/bin/python3): it needs the Debian packages
 python3-gi and gir1.2-atspi-2.0.
 """
@@ -23,6 +29,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SKIP = 77  # what ctest counts as "skipped"
@@ -64,10 +71,15 @@ def require_tools(*tools):
         raise Skip("not installed: " + " ".join(missing))
 
 
+# Loaded once here: a child between fork and exec must not load libraries while other threads
+# (the reaper's) may have held the loader's lock at the fork.
+_libc = ctypes.CDLL(None, use_errno=True)
+
+
 def _die_with_parent():
     """Runs in the child before exec: it gets SIGTERM when the harness itself dies (even by a
     crash or a KILL), so a harness that never reaches close() leaves nothing behind."""
-    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM, 0, 0, 0)  # PR_SET_PDEATHSIG
+    _libc.prctl(1, signal.SIGTERM, 0, 0, 0)  # PR_SET_PDEATHSIG
 
 
 def _process_table():
@@ -104,6 +116,81 @@ def alive(pids):
     """The pids of the list that still run (zombies count as ended)."""
     running = {p for p, _, _ in _process_table()}
     return sorted(set(pids) & running)
+
+
+# Children started through spawn() and not yet waited for: their Popen waits for them. Guarded by
+# _reaper_lock, which the reaper holds for a whole pass, so a child can't end unseen between its
+# start and its entry here.
+_reaper_lock = threading.Lock()
+_spawned = set()
+_reaper = None
+
+
+def reap_orphans():
+    """Reaps the children of this process that have ended, live in a session other than ours and
+    were not started through spawn(): the orphans handed to us as a subreaper. Returns their
+    pids."""
+    me, session = os.getpid(), os.getsid(0)
+    reaped = []
+    with _reaper_lock:
+        # Looks without collecting: the walk through /proc below only when a child has ended.
+        try:
+            if os.waitid(os.P_ALL, 0, os.WEXITED | os.WNOHANG | os.WNOWAIT) is None:
+                return reaped
+        except ChildProcessError:
+            _spawned.clear()
+            return reaped
+        children = set()
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open(f"/proc/{entry}/stat", "rb") as f:
+                    fields = f.read().decode("ascii", "replace").rsplit(")", 1)[1].split()
+            except OSError:
+                continue
+            if int(fields[1]) != me:
+                continue
+            pid = int(entry)
+            children.add(pid)
+            if fields[0] == "Z" and int(fields[3]) != session and pid not in _spawned:
+                try:
+                    if os.waitpid(pid, os.WNOHANG)[0] == pid:
+                        reaped.append(pid)
+                except ChildProcessError:
+                    pass
+        # A spawned child that is no longer ours has been waited for by its Popen.
+        _spawned.intersection_update(children)
+    return reaped
+
+
+def become_subreaper(interval=0.1):
+    """Makes this process the parent of the orphans below it and starts the thread that reaps
+    them (reap_orphans() every `interval` seconds). Once per process; later calls do nothing."""
+    global _reaper
+    with _reaper_lock:
+        if _reaper is not None:
+            return
+        if _libc.prctl(36, 1, 0, 0, 0) != 0:  # PR_SET_CHILD_SUBREAPER
+            raise OSError(ctypes.get_errno(), "prctl(PR_SET_CHILD_SUBREAPER)")
+
+        def reap_forever():
+            while True:
+                reap_orphans()
+                time.sleep(interval)  # the poll period; nothing waits on it
+
+        _reaper = threading.Thread(target=reap_forever, name="orphan reaper", daemon=True)
+        _reaper.start()
+
+
+def spawn(argv, **popen_args):
+    """subprocess.Popen in a session of its own, which the reaper leaves to the Popen. Programs
+    that start in a session of their own go through here, or the reaper may take their exit
+    status."""
+    with _reaper_lock:
+        popen = subprocess.Popen(argv, start_new_session=True, **popen_args)
+        _spawned.add(popen.pid)
+    return popen
 
 
 class Process:
@@ -210,8 +297,8 @@ class VirtualDesktop:
     def start(self):
         require_tools("Xvfb", "xdotool", "xwininfo")
         # Services that a bus starts leave their parent; as a subreaper this process becomes their
-        # parent instead of init, so close() can see them end and reap them.
-        ctypes.CDLL(None, use_errno=True).prctl(36, 1, 0, 0, 0)  # PR_SET_CHILD_SUBREAPER
+        # parent instead of init, so close() can see them end, and they are reaped as they end.
+        become_subreaper()
         if self.want_tray:
             require_tools("trayer")
         if self.want_bus:
@@ -254,24 +341,17 @@ class VirtualDesktop:
         for process in reversed(self.processes):
             process.stop()
         self.processes = []
-        # Reap the orphans that came to us (see start()).
-        while True:
-            try:
-                pid, _ = os.waitpid(-1, os.WNOHANG)
-            except ChildProcessError:
-                break
-            if pid == 0:
-                break
+        # The orphans that ended just now go at once rather than at the reaper's next pass.
+        reap_orphans()
         shutil.rmtree(self.tmp, ignore_errors=True)
 
     def _spawn(self, name, argv, env, pass_fds=(), stdout=None):
         out_path = os.path.join(self.tmp, f"{name}.out")
         err_path = os.path.join(self.tmp, f"{name}.err")
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            popen = subprocess.Popen(argv, env=env, stdin=subprocess.DEVNULL,
-                                     stdout=stdout if stdout is not None else out, stderr=err,
-                                     pass_fds=pass_fds, start_new_session=True,
-                                     preexec_fn=_die_with_parent)
+            popen = spawn(argv, env=env, stdin=subprocess.DEVNULL,
+                          stdout=stdout if stdout is not None else out, stderr=err,
+                          pass_fds=pass_fds, preexec_fn=_die_with_parent)
         process = Process(name, popen, out_path, err_path)
         self.processes.append(process)
         return process

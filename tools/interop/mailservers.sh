@@ -46,13 +46,22 @@ port_accepts() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 wait_for_port() {
   local port=$1 pid=$3 deadline=$((SECONDS + $2))
   until port_accepts "$port"; do
-    kill -0 "$pid" 2>/dev/null || return 1
+    pid_alive "$pid" || return 1
     ((SECONDS < deadline)) || return 1
     sleep 0.05
   done
 }
 
-pid_alive() { [[ -n "${1:-}" ]] && kill -0 "$1" 2>/dev/null; }
+# A zombie has ended: only its parent has not collected it yet. A harness that is a subreaper
+# inherits the daemons and may not collect them while it waits for this script; `kill -0`
+# succeeds on a zombie and would have us wait out every bound.
+pid_alive() {
+  local stat
+  [[ -n "${1:-}" ]] || return 1
+  { read -r stat <"/proc/$1/stat"; } 2>/dev/null || return 1
+  stat="${stat##*) }"
+  [[ "${stat%% *}" != [ZX] ]]
+}
 
 read_pid() { [[ -f "$1" ]] && tr -dc '0-9' <"$1" || true; }
 
