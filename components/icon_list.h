@@ -24,6 +24,8 @@ class EIconError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A fixed surface: it keeps its given names.
+// NOLINTBEGIN(readability-identifier-naming)
 class TIconList {
  public:
   TIconList() = default;
@@ -72,6 +74,7 @@ class TIconList {
   std::vector<QIcon> items_;
   int update_count_ = 0;
 };
+// NOLINTEND(readability-identifier-naming)
 
 // An icon in the icon file format (PNG images, one per available size), and back. An empty icon
 // writes no bytes; LoadIconFile throws EIconError for bytes that don't hold a loadable icon, or

@@ -10,6 +10,8 @@ namespace dovrik {
 enum class TimeZone { kLocal, kUtc };
 double DateTimeFromUnixSeconds(std::int64_t seconds, TimeZone zone);
 
+// A fixed surface: it keeps its given names.
+// NOLINTBEGIN(readability-identifier-naming)
 class TLCDate {
  public:
   // A component made in code carries 0, 30 December 1899.
@@ -33,5 +35,6 @@ class TLCDate {
  private:
   double FLCDate = 0;
 };
+// NOLINTEND(readability-identifier-naming)
 
 }  // namespace dovrik

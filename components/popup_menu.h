@@ -6,6 +6,8 @@
 
 namespace dovrik {
 
+// A fixed surface: it keeps its given names.
+// NOLINTBEGIN(readability-identifier-naming)
 class TPopupMenu : public QMenu {
   Q_OBJECT
  public:
@@ -16,6 +18,7 @@ class TPopupMenu : public QMenu {
  private:
   bool auto_popup_ = true;
 };
+// NOLINTEND(readability-identifier-naming)
 
 // Whether menu pops up by itself: true for a plain QMenu.
 bool MenuAutoPopup(const QMenu* menu);

@@ -87,7 +87,7 @@ void TRxTray::SetInterval(quint16 value) {
 void TRxTray::SetPopupMenu(QMenu* menu) {
   popup_menu_ = menu;
   // A menu kept from popping up by itself stays with the program.
-  adapter_->ExportMenu(menu != nullptr && MenuAutoPopup(menu) ? menu : nullptr);
+  adapter_->exportMenu(menu != nullptr && MenuAutoPopup(menu) ? menu : nullptr);
 }
 
 QString TRxTray::ShortTip(const QString& hint) {
@@ -121,13 +121,13 @@ void TRxTray::AddToTray() {
     return;
   }
   const QString tip = Tip();
-  added_ = adapter_->Add(icon, tip);
-  if (tip.isEmpty() && added_) adapter_->Modify(icon, tip);
+  added_ = adapter_->add(icon, tip);
+  if (tip.isEmpty() && added_) adapter_->modify(icon, tip);
   if (added_ && thread_ && thread_->Suspended()) thread_->Resume();
 }
 
 void TRxTray::RemoveFromTray() {
-  adapter_->Remove();
+  adapter_->remove();
   added_ = false;
   // An empty frame takes the icon out only for that frame: the animation must go on to the next.
   if (thread_ && !in_frame_step_ && !EmptyFrameShown() && !thread_->Suspended()) {
@@ -149,7 +149,7 @@ void TRxTray::RefreshTrayIcon() {
   if (added_) {
     const QIcon icon = CurrentIcon();
     if (!icon.isNull()) {
-      adapter_->Modify(icon, Tip());
+      adapter_->modify(icon, Tip());
     } else {
       RemoveFromTray();
     }
@@ -195,7 +195,7 @@ void TRxTray::HandleMouse(TrayMouse what) {
 }
 
 void TRxTray::HandleClick(Qt::MouseButton button) {
-  const QPoint pos = adapter_->CursorPos();
+  const QPoint pos = adapter_->cursorPos();
   if (button == Qt::RightButton && PopupAtCursor(pos)) return;
   if (OnClick) OnClick(this, button, Qt::NoModifier, pos.x(), pos.y());
 }

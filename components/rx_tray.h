@@ -20,6 +20,8 @@ namespace dovrik {
 
 class TTimerThread;
 
+// A fixed surface: it keeps its given names.
+// NOLINTBEGIN(readability-identifier-naming)
 class TRxTray : public QObject {
   Q_OBJECT
  public:
@@ -98,5 +100,6 @@ class TRxTray : public QObject {
   QString hint_;
   QPointer<QMenu> popup_menu_;
 };
+// NOLINTEND(readability-identifier-naming)
 
 }  // namespace dovrik

@@ -18,6 +18,8 @@ namespace dovrik {
 
 class TRxTray;
 
+// A fixed surface: it keeps its given names.
+// NOLINTBEGIN(readability-identifier-naming)
 class TTimerThread : public QObject {
   Q_OBJECT
  public:
@@ -58,5 +60,6 @@ class TTimerThread : public QObject {
   QSocketNotifier* notifier_ = nullptr;  // child
   std::thread worker_;
 };
+// NOLINTEND(readability-identifier-naming)
 
 }  // namespace dovrik

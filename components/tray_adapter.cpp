@@ -51,7 +51,7 @@ QtTrayAdapter::QtTrayAdapter()
 
 QtTrayAdapter::~QtTrayAdapter() = default;
 
-bool QtTrayAdapter::Add(const QIcon& icon, const QString& tip) {
+bool QtTrayAdapter::add(const QIcon& icon, const QString& tip) {
   // Without a tray the add fails, so the component tries again on its next refresh.
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
   icon_->setIcon(icon);
@@ -60,20 +60,20 @@ bool QtTrayAdapter::Add(const QIcon& icon, const QString& tip) {
   return true;
 }
 
-bool QtTrayAdapter::Modify(const QIcon& icon, const QString& tip) {
+bool QtTrayAdapter::modify(const QIcon& icon, const QString& tip) {
   if (!icon_->isVisible()) return false;
   icon_->setIcon(icon);
   icon_->setToolTip(tip);
   return true;
 }
 
-bool QtTrayAdapter::Remove() {
+bool QtTrayAdapter::remove() {
   const bool was = icon_->isVisible();
   icon_->hide();
   return was;
 }
 
-bool QtTrayAdapter::ExportMenu(QMenu* menu) {
+bool QtTrayAdapter::exportMenu(QMenu* menu) {
   // The X11 tray sends right clicks to the program, which pops the menu up itself; handing the
   // menu to Qt there would show it twice.
   if (!status_notifier_) return false;
@@ -81,7 +81,7 @@ bool QtTrayAdapter::ExportMenu(QMenu* menu) {
   return true;
 }
 
-QPoint QtTrayAdapter::CursorPos() const {
+QPoint QtTrayAdapter::cursorPos() const {
   return QCursor::pos();
 }
 

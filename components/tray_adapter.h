@@ -20,15 +20,15 @@ class TrayAdapter {
  public:
   virtual ~TrayAdapter() = default;
   // Puts the icon into the tray; false when it can't (no tray available).
-  virtual bool Add(const QIcon& icon, const QString& tip) = 0;
-  virtual bool Modify(const QIcon& icon, const QString& tip) = 0;
-  virtual bool Remove() = 0;
+  virtual bool add(const QIcon& icon, const QString& tip) = 0;
+  virtual bool modify(const QIcon& icon, const QString& tip) = 0;
+  virtual bool remove() = 0;
   // The mouse cursor's screen position, read when a mouse action is handled.
-  virtual QPoint CursorPos() const = 0;
+  virtual QPoint cursorPos() const = 0;
   // Offers the menu to a tray host that shows menus itself (a StatusNotifierItem host reads it
   // over D-Bus, and a right click never reaches the program there). Returns false where the
   // program pops the menu up itself on a right click. Not owned; nullptr withdraws it.
-  virtual bool ExportMenu(QMenu* menu) {
+  virtual bool exportMenu(QMenu* menu) {
     (void)menu;
     return false;
   }
@@ -41,15 +41,15 @@ class QtTrayAdapter : public TrayAdapter {
  public:
   QtTrayAdapter();
   ~QtTrayAdapter() override;
-  bool Add(const QIcon& icon, const QString& tip) override;
-  bool Modify(const QIcon& icon, const QString& tip) override;
-  bool Remove() override;
-  QPoint CursorPos() const override;
-  bool ExportMenu(QMenu* menu) override;
+  bool add(const QIcon& icon, const QString& tip) override;
+  bool modify(const QIcon& icon, const QString& tip) override;
+  bool remove() override;
+  QPoint cursorPos() const override;
+  bool exportMenu(QMenu* menu) override;
   // True when Qt shows this icon through a StatusNotifierItem host rather than the X11 tray.
-  bool StatusNotifierTray() const { return status_notifier_; }
+  bool statusNotifierTray() const { return status_notifier_; }
   // For the desktop test and diagnostics.
-  QSystemTrayIcon& Icon() { return *icon_; }
+  QSystemTrayIcon& icon() { return *icon_; }
 
  private:
   bool status_notifier_ = false;

@@ -45,7 +45,7 @@ bool WaitMessages(int timeout_ms) {
 
 int QueueDescriptor() {
   Queue* q = Queue::Current();
-  return q ? q->epoll_fd() : -1;
+  return q ? q->EpollFd() : -1;
 }
 
 namespace {

@@ -56,7 +56,7 @@ class Queue : public std::enable_shared_from_this<Queue> {
   // The queue a window belongs to, or nullptr.
   static std::shared_ptr<Queue> OfWindow(WindowHandle window);
 
-  int epoll_fd() const { return epfd_; }
+  int EpollFd() const { return epfd_; }
   bool OnOwnerThread() const { return std::this_thread::get_id() == owner_; }
 
   // Windows.

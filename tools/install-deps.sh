@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain
-  build-essential g++ cmake ninja-build git pkg-config clang libclang-rt-dev clang-format
+  build-essential g++ cmake ninja-build git pkg-config clang libclang-rt-dev clang-format clang-tidy
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # service and protocol databases for port and protocol names

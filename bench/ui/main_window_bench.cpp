@@ -36,10 +36,10 @@ double Ms(Clock::duration d) {
 
 class NoTray : public dovrik::TrayAdapter {
  public:
-  bool Add(const QIcon&, const QString&) override { return true; }
-  bool Modify(const QIcon&, const QString&) override { return true; }
-  bool Remove() override { return true; }
-  QPoint CursorPos() const override { return {}; }
+  bool add(const QIcon&, const QString&) override { return true; }
+  bool modify(const QIcon&, const QString&) override { return true; }
+  bool remove() override { return true; }
+  QPoint cursorPos() const override { return {}; }
 };
 
 std::unique_ptr<dovrik::MainWindow> Open(dovrik::Desktop& desktop,

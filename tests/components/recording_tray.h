@@ -18,20 +18,20 @@ struct TrayCall {
 
 class RecordingTray : public TrayAdapter {
  public:
-  bool Add(const QIcon& icon, const QString& tip) override {
+  bool add(const QIcon& icon, const QString& tip) override {
     calls.push_back({TrayCall::kAdd, icon.cacheKey(), tip});
     return available;
   }
-  bool Modify(const QIcon& icon, const QString& tip) override {
+  bool modify(const QIcon& icon, const QString& tip) override {
     calls.push_back({TrayCall::kModify, icon.cacheKey(), tip});
     return true;
   }
-  bool Remove() override {
+  bool remove() override {
     calls.push_back({TrayCall::kRemove, 0, {}});
     return true;
   }
-  QPoint CursorPos() const override { return cursor; }
-  bool ExportMenu(QMenu* menu) override {
+  QPoint cursorPos() const override { return cursor; }
+  bool exportMenu(QMenu* menu) override {
     exported.push_back(menu);
     return host_shows_menus;
   }

@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
           .arg(tray.InTray()));
 
   // Report where the icon landed once the tray host has embedded it.
-  auto& icon = static_cast<dovrik::QtTrayAdapter&>(tray.Adapter()).Icon();
+  auto& icon = static_cast<dovrik::QtTrayAdapter&>(tray.Adapter()).icon();
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
     if (!tray.InTray()) tray.SetHint(tray.Hint() + " ");  // a refresh tries the add again
