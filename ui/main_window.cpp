@@ -8,14 +8,15 @@
 #include <QTime>
 
 #include "components/rx_tray.h"
+#include "desktop/font_registry.h"
+#include "desktop/long_date_text.h"
+#include "desktop/queue_bridge.h"
 #include "engine/quorrel.h"
-#include "settings/font_registry.h"
+#include "model/credits_text.h"
+#include "model/display_text.h"
 #include "settings/registry_exception.h"
-#include "socket/queue_bridge.h"
 #include "ui/app_icons.h"
 #include "ui/compose_window.h"
-#include "ui/credits_text.h"
-#include "ui/display_text.h"
 #include "ui/message_tab_bar.h"
 #include "ui/password_prompt.h"
 #include "ui/settings_window.h"
@@ -110,8 +111,9 @@ MainWindow::MainWindow(Desktop& desktop, QWidget* parent, std::unique_ptr<TrayAd
   tray_->SetHint(kNotCheckedHint);  // as designed: set before the icon puts it into the tray
   tray_->SetPopupMenu(tray_menu_);
   tray_->SetIcon(app_icon_);
-  presenter_ = std::make_unique<MailboxPresenter>(*engine_, static_cast<MailboxView&>(*this),
-                                                  CreditsText(DOVRIK_VERSION, date_.LCDate()));
+  presenter_ =
+      std::make_unique<MailboxPresenter>(*engine_, static_cast<MailboxView&>(*this),
+                                         CreditsText(DOVRIK_VERSION, LongDateText(date_.LCDate())));
   setOptions({});
   refresh(~0u);
   try {

@@ -12,12 +12,12 @@
 #include <algorithm>
 
 #include "engine/quorrel.h"
-#include "settings/registry.h"
-#include "ui/apply_settings.h"
+#include "model/apply_settings.h"
+#include "model/display_text.h"
+#include "model/security_choice.h"
+#include "model/stored_settings.h"
+#include "settings/registry_exception.h"
 #include "ui/desktop.h"
-#include "ui/display_text.h"
-#include "ui/registry_layout.h"
-#include "ui/security_choice.h"
 #include "ui/trust_question.h"
 
 namespace dovrik {
@@ -279,21 +279,8 @@ void SettingsWindow::trustCertificate(const tQrCertificate& certificate, tQrTrus
   std::vector<std::string>& list = certificate.Incoming ? trusted_.InTrusted : trusted_.OutTrusted;
   if (std::find(list.begin(), list.end(), certificate.Fingerprint) == list.end())
     list.push_back(certificate.Fingerprint);
-  // Store the user's answer now, beside the choices as they are stored (a choice changed in the
-  // window but not saved stays unsaved).
-  ServerSecurity stored;
   try {
-    SettingsValues ports;
-    ResetToDefaults(ports);
-    ParseSettingsText(ReadRegString(kProgramKey, kSettingsValue, ""), ports);
-    stored = LoadServerSecurity(ports.incomingPort, ports.outgoingPort);
-  } catch (const ERegistryException&) {
-    stored = LoadServerSecurity("", "");  // the settings text is reported when it is restored
-  }
-  stored.InTrusted = trusted_.InTrusted;
-  stored.OutTrusted = trusted_.OutTrusted;
-  try {
-    SaveServerSecurity(stored);
+    StoredSettings().saveTrusted(trusted_.InTrusted, trusted_.OutTrusted);
   } catch (const ERegistryException& error) {
     desktop_.showMessage(this, QStringLiteral("The trusted certificate could not be saved: %1")
                                    .arg(DisplayText(error.what())));
@@ -310,28 +297,21 @@ void SettingsWindow::formCreate() {
 }
 
 bool SettingsWindow::restoreFromRegistry() {
-  SettingsValues restored = values();
-  ResetToDefaults(restored);
-  std::string text;
-  try {
-    text = ReadRegString(kProgramKey, kSettingsValue, "");
-  } catch (const ERegistryException& error) {
-    desktop_.showMessage(
-        this,
-        QStringLiteral("The stored settings cannot be read: %1").arg(DisplayText(error.what())));
+  const StoredSettingsValue stored = StoredSettings().load(values());
+  if (!stored.read_error.empty()) {
+    desktop_.showMessage(this, QStringLiteral("The stored settings cannot be read: %1")
+                                   .arg(DisplayText(stored.read_error)));
   }
-  const bool found = ParseSettingsText(text, restored);
-  setValues(restored);
-  trusted_ = LoadServerSecurity(restored.incomingPort, restored.outgoingPort);
+  setValues(stored.values);
+  trusted_ = stored.security;
   showSecurity(trusted_.In, trusted_.Out);
   applySettings();
-  return found;
+  return stored.found;
 }
 
 void SettingsWindow::saveToRegistry() {
   try {
-    WriteRegString(kProgramKey, kSettingsValue, BuildSettingsText(values()));
-    SaveServerSecurity(security());
+    StoredSettings().save(values(), security());
   } catch (const ERegistryException& error) {
     desktop_.showMessage(
         this, QStringLiteral("The settings could not be saved: %1").arg(DisplayText(error.what())));

@@ -17,8 +17,8 @@
 #include <string>
 
 #include "engine/security.h"
+#include "model/settings_text.h"
 #include "settings/security_settings.h"
-#include "ui/settings_text.h"
 
 class QCheckBox;
 class QComboBox;
