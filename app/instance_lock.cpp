@@ -27,7 +27,7 @@ std::string Env(const char* name) {
 
 }  // namespace
 
-std::string InstanceLock::DisplayName() {
+std::string InstanceLock::displayName() {
   std::string name = Env("WAYLAND_DISPLAY");
   if (name.empty()) {
     name = Env("DISPLAY");
@@ -45,7 +45,7 @@ std::string InstanceLock::DisplayName() {
   return name;
 }
 
-fs::path InstanceLock::LockFolder(std::string& error) {
+fs::path InstanceLock::lockFolder(std::string& error) {
   const std::string runtime = Env("XDG_RUNTIME_DIR");
   struct stat st {};
   if (!runtime.empty() && runtime.front() == '/' && ::stat(runtime.c_str(), &st) == 0 &&
@@ -69,11 +69,11 @@ fs::path InstanceLock::LockFolder(std::string& error) {
   return folder;
 }
 
-InstanceLock InstanceLock::Acquire() {
+InstanceLock InstanceLock::acquire() {
   std::string error;
-  const fs::path folder = LockFolder(error);
+  const fs::path folder = lockFolder(error);
   if (folder.empty()) return InstanceLock(State::kFailed, -1, {}, error);
-  fs::path path = folder / ("dovrik-" + DisplayName() + ".lock");
+  fs::path path = folder / ("dovrik-" + displayName() + ".lock");
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
     return InstanceLock(State::kFailed, -1, path,

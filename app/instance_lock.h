@@ -27,7 +27,7 @@ class InstanceLock {
   // folder): the lock holds all the same.
 
   // Tries once and never waits. Reads XDG_RUNTIME_DIR, WAYLAND_DISPLAY and DISPLAY.
-  static InstanceLock Acquire();
+  static InstanceLock acquire();
 
   InstanceLock(InstanceLock&& other) noexcept;
   InstanceLock& operator=(InstanceLock&& other) noexcept;
@@ -42,10 +42,10 @@ class InstanceLock {
   // The display's part of the lock file's name: WAYLAND_DISPLAY if set, else DISPLAY without its
   // screen number, else "no-display"; characters other than letters, digits, '.', '-' and '_'
   // become '_'.
-  static std::string DisplayName();
+  static std::string displayName();
   // The folder of the lock file: $XDG_RUNTIME_DIR when it is an absolute path to a folder, else
   // /tmp/dovrik-<uid>, created 0700 and refused unless it is the user's own and private.
-  static std::filesystem::path LockFolder(std::string& error);
+  static std::filesystem::path lockFolder(std::string& error);
 
  private:
   InstanceLock(State state, int fd, std::filesystem::path path, std::string error);

@@ -41,7 +41,7 @@ int RefuseSecondCopy(int argc, char** argv) {
 int main(int argc, char** argv) {
   using namespace dovrik;
 
-  const InstanceLock lock = InstanceLock::Acquire();
+  const InstanceLock lock = InstanceLock::acquire();
   switch (lock.state()) {
     case InstanceLock::State::kTakenByAnother:
       return RefuseSecondCopy(argc, argv);

@@ -5,19 +5,19 @@
 namespace dovrik {
 
 bool LoadFontFromRegistry(FontValue& font, std::string_view key_name) {
-  FontValue temp(FontValue::ScreenPixelsPerInch());
-  const FontValue defaults(temp.PixelsPerInch());
-  temp.SetCharSet(ReadRegInteger(key_name, "CharSet", defaults.CharSet()));
-  temp.SetColor(static_cast<std::uint32_t>(
-      ReadRegInteger(key_name, "Color", static_cast<std::int32_t>(defaults.Color()))));
-  temp.SetHeight(ReadRegInteger(key_name, "Height", defaults.Height()));
-  temp.SetName(ReadRegString(key_name, "Name", defaults.Name()));
+  FontValue temp(FontValue::screenPixelsPerInch());
+  const FontValue defaults(temp.pixelsPerInch());
+  temp.setCharSet(ReadRegInteger(key_name, "CharSet", defaults.charSet()));
+  temp.setColor(static_cast<std::uint32_t>(
+      ReadRegInteger(key_name, "Color", static_cast<std::int32_t>(defaults.color()))));
+  temp.setHeight(ReadRegInteger(key_name, "Height", defaults.height()));
+  temp.setName(ReadRegString(key_name, "Name", defaults.name()));
   const std::int32_t pitch =
-      ReadRegInteger(key_name, "Pitch", static_cast<std::int32_t>(defaults.Pitch()));
+      ReadRegInteger(key_name, "Pitch", static_cast<std::int32_t>(defaults.pitch()));
   // Only the three pitches exist; anything else stored is taken as the default pitch.
-  temp.SetPitch(pitch >= 0 && pitch <= 2 ? static_cast<FontPitch>(pitch) : FontPitch::kDefault);
-  temp.SetSize(ReadRegInteger(key_name, "Size", defaults.Size()));
-  temp.SetStyles(DecodeFontStyle(ReadRegString(key_name, "Style", "0000")));
+  temp.setPitch(pitch >= 0 && pitch <= 2 ? static_cast<FontPitch>(pitch) : FontPitch::kDefault);
+  temp.setSize(ReadRegInteger(key_name, "Size", defaults.size()));
+  temp.setStyles(DecodeFontStyle(ReadRegString(key_name, "Style", "0000")));
   font = temp;
   return true;
 }
@@ -32,13 +32,13 @@ bool SaveFontToRegistry(const FontValue& font, std::string_view key_name) {
     return RegValue{name, RegType::kString, std::move(v), 0};
   };
   WriteRegValues(key_name, {
-                               integer("CharSet", font.CharSet()),
-                               integer("Color", static_cast<std::int32_t>(font.Color())),
-                               integer("Height", font.Height()),
-                               text("Name", font.Name()),
-                               integer("Pitch", static_cast<std::int32_t>(font.Pitch())),
-                               integer("Size", font.Size()),
-                               text("Style", EncodeFontStyle(font.Styles())),
+                               integer("CharSet", font.charSet()),
+                               integer("Color", static_cast<std::int32_t>(font.color())),
+                               integer("Height", font.height()),
+                               text("Name", font.name()),
+                               integer("Pitch", static_cast<std::int32_t>(font.pitch())),
+                               integer("Size", font.size()),
+                               text("Style", EncodeFontStyle(font.styles())),
                            });
   return true;
 }

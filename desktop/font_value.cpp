@@ -39,17 +39,17 @@ std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c) {
 FontValue::FontValue(int pixels_per_inch)
     : ppi_(pixels_per_inch > 0 ? pixels_per_inch : 96), height_(-MulDiv(size_, ppi_, 72)) {}
 
-void FontValue::SetSize(std::int32_t points) {
+void FontValue::setSize(std::int32_t points) {
   size_ = points;
   height_ = -MulDiv(points, ppi_, 72);
 }
 
-void FontValue::SetHeight(std::int32_t pixels) {
+void FontValue::setHeight(std::int32_t pixels) {
   height_ = pixels;
   size_ = -MulDiv(pixels, 72, ppi_);
 }
 
-QFont FontValue::ToQFont() const {
+QFont FontValue::toQFont() const {
   QFont font(QString::fromStdString(name_));
   if (size_ > 0) {
     font.setPointSize(size_);
@@ -64,12 +64,12 @@ QFont FontValue::ToQFont() const {
   return font;
 }
 
-void FontValue::AssignQFont(const QFont& font) {
+void FontValue::assignQFont(const QFont& font) {
   name_ = font.family().toStdString();
   if (font.pointSize() > 0) {
-    SetSize(font.pointSize());
+    setSize(font.pointSize());
   } else if (font.pixelSize() > 0) {
-    SetHeight(-font.pixelSize());
+    setHeight(-font.pixelSize());
   }
   styles_ = FontStyles{font.bold(), font.italic(), font.underline(), font.strikeOut()};
   if (font.fixedPitch()) {
@@ -79,7 +79,7 @@ void FontValue::AssignQFont(const QFont& font) {
   }
 }
 
-QColor FontValue::ToQColor(std::uint32_t color) {
+QColor FontValue::toQColor(std::uint32_t color) {
   if ((color & kSystemColorFlag) == 0) {
     return QColor(static_cast<int>(color & 0xff), static_cast<int>((color >> 8) & 0xff),
                   static_cast<int>((color >> 16) & 0xff));
@@ -122,13 +122,13 @@ QColor FontValue::ToQColor(std::uint32_t color) {
   }
 }
 
-std::uint32_t FontValue::FromQColor(const QColor& color) {
+std::uint32_t FontValue::fromQColor(const QColor& color) {
   const QColor rgb = color.toRgb();
   return static_cast<std::uint32_t>(rgb.red()) | (static_cast<std::uint32_t>(rgb.green()) << 8) |
          (static_cast<std::uint32_t>(rgb.blue()) << 16);
 }
 
-int FontValue::ScreenPixelsPerInch() {
+int FontValue::screenPixelsPerInch() {
   if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
       const int dpi = static_cast<int>(std::lround(screen->logicalDotsPerInchY()));

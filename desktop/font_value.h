@@ -39,35 +39,35 @@ class FontValue {
   // The default display font: "MS Sans Serif", 8 points, window-text colour, character set 1.
   explicit FontValue(int pixels_per_inch = 96);
 
-  const std::string& Name() const { return name_; }
-  void SetName(std::string name) { name_ = std::move(name); }
-  std::int32_t Size() const { return size_; }
-  void SetSize(std::int32_t points);  // also sets the height
-  std::int32_t Height() const { return height_; }
-  void SetHeight(std::int32_t pixels);  // also sets the size; negative: without internal leading
-  std::uint32_t Color() const { return color_; }
-  void SetColor(std::uint32_t color) { color_ = color; }
-  std::int32_t CharSet() const { return charset_; }
-  void SetCharSet(std::int32_t charset) { charset_ = charset & 0xff; }
-  FontPitch Pitch() const { return pitch_; }
-  void SetPitch(FontPitch pitch) { pitch_ = pitch; }
-  const FontStyles& Styles() const { return styles_; }
-  void SetStyles(const FontStyles& styles) { styles_ = styles; }
-  int PixelsPerInch() const { return ppi_; }
+  const std::string& name() const { return name_; }
+  void setName(std::string name) { name_ = std::move(name); }
+  std::int32_t size() const { return size_; }
+  void setSize(std::int32_t points);  // also sets the height
+  std::int32_t height() const { return height_; }
+  void setHeight(std::int32_t pixels);  // also sets the size; negative: without internal leading
+  std::uint32_t color() const { return color_; }
+  void setColor(std::uint32_t color) { color_ = color; }
+  std::int32_t charSet() const { return charset_; }
+  void setCharSet(std::int32_t charset) { charset_ = charset & 0xff; }
+  FontPitch pitch() const { return pitch_; }
+  void setPitch(FontPitch pitch) { pitch_ = pitch; }
+  const FontStyles& styles() const { return styles_; }
+  void setStyles(const FontStyles& styles) { styles_ = styles; }
+  int pixelsPerInch() const { return ppi_; }
 
   bool operator==(const FontValue&) const = default;
 
   // For display. A QFont has no colour and no character set; those stay in the value.
-  QFont ToQFont() const;
-  QColor ToQColor() const { return ToQColor(color_); }
+  QFont toQFont() const;
+  QColor toQColor() const { return toQColor(color_); }
   // Takes face, size, styles and pitch from a font chosen in a font dialog.
-  void AssignQFont(const QFont& font);
+  void assignQFont(const QFont& font);
 
   // System colours resolve through the application palette (a QGuiApplication must exist).
-  static QColor ToQColor(std::uint32_t color);
-  static std::uint32_t FromQColor(const QColor& color);  // an RGB toolkit colour
+  static QColor toQColor(std::uint32_t color);
+  static std::uint32_t fromQColor(const QColor& color);  // an RGB toolkit colour
   // The logical resolution of the primary screen, 96 without one.
-  static int ScreenPixelsPerInch();
+  static int screenPixelsPerInch();
 
  private:
   int ppi_;

@@ -6,16 +6,16 @@
 namespace dovrik {
 
 bool ApplySettingsToEngine(SettingsValues& values, TQuorrel& engine) {
-  const bool identity_changed = engine.UserName() != values.userName ||
-                                engine.InServer() != values.incomingServer ||
-                                engine.InPort() != values.incomingPort;
-  engine.SetUserName(values.userName);
-  engine.SetInServer(values.incomingServer);
-  engine.SetInPort(values.incomingPort);
-  engine.SetOutServer(values.outgoingServer);
-  engine.SetOutPort(values.outgoingPort);
-  engine.SetCheckEvery(StrToIntDefTrim(values.checkEvery, 240));
-  values.checkEvery = std::to_string(engine.CheckEvery());
+  const bool identity_changed = engine.UserName() != values.user_name ||
+                                engine.InServer() != values.incoming_server ||
+                                engine.InPort() != values.incoming_port;
+  engine.SetUserName(values.user_name);
+  engine.SetInServer(values.incoming_server);
+  engine.SetInPort(values.incoming_port);
+  engine.SetOutServer(values.outgoing_server);
+  engine.SetOutPort(values.outgoing_port);
+  engine.SetCheckEvery(StrToIntDefTrim(values.check_every, 240));
+  values.check_every = std::to_string(engine.CheckEvery());
   engine.SetTimeOut(StrToIntDefTrim(values.timeout, 20));
   values.timeout = std::to_string(engine.TimeOut());
   return identity_changed;

@@ -10,7 +10,7 @@ class TQuorrel;
 
 // In this order: user name, incoming server and port, outgoing server and port (texts unchanged),
 // then the check interval (unreadable: 240) and the time-out (unreadable: 20). The engine raises
-// both to at least 10; values.checkEvery and values.timeout are rewritten with the numbers in
+// both to at least 10; values.check_every and values.timeout are rewritten with the numbers in
 // force, so the user sees them. Returns true when the incoming server, port or user name differs
 // from what the engine held: a password given for the old ones must not reach the new ones.
 bool ApplySettingsToEngine(SettingsValues& values, TQuorrel& engine);

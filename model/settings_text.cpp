@@ -8,14 +8,14 @@
 namespace dovrik {
 
 void ResetToDefaults(SettingsValues& values) {
-  values.incomingServer = kDefaultServer;
-  values.incomingPort = "pop3";
-  values.userName = "User";
-  values.checkEvery = "120";
+  values.incoming_server = kDefaultServer;
+  values.incoming_port = "pop3";
+  values.user_name = "User";
+  values.check_every = "120";
   values.timeout = "20";
-  values.popupOnNewMessage = true;
-  values.outgoingServer = kDefaultServer;
-  values.outgoingPort = "smtp";
+  values.popup_on_new_message = true;
+  values.outgoing_server = kDefaultServer;
+  values.outgoing_port = "smtp";
   values.sender = kDefaultSender;
 }
 
@@ -35,35 +35,35 @@ bool ParseSettingsText(std::string_view text, SettingsValues& values) {
   auto check_line = [&](std::size_t number, bool& field) {
     if (lines.size() >= number) field = CharToCheck(lines[number - 1]);
   };
-  text_line(1, values.incomingServer);
-  text_line(2, values.incomingPort);
-  text_line(3, values.userName);
-  text_line(5, values.checkEvery);
+  text_line(1, values.incoming_server);
+  text_line(2, values.incoming_port);
+  text_line(3, values.user_name);
+  text_line(5, values.check_every);
   text_line(6, values.timeout);
-  check_line(7, values.popupOnNewMessage);
-  text_line(8, values.outgoingServer);
-  text_line(9, values.outgoingPort);
-  check_line(10, values.autoGetMessage);
-  check_line(11, values.logEnabled);
-  check_line(12, values.promptOnExit);
+  check_line(7, values.popup_on_new_message);
+  text_line(8, values.outgoing_server);
+  text_line(9, values.outgoing_port);
+  check_line(10, values.auto_get_message);
+  check_line(11, values.log_enabled);
+  check_line(12, values.prompt_on_exit);
   text_line(13, values.sender);
   return !lines.empty();
 }
 
 std::string BuildSettingsText(const SettingsValues& values) {
   const std::array<std::string, 13> lines = {
-      values.incomingServer,
-      values.incomingPort,
-      values.userName,
+      values.incoming_server,
+      values.incoming_port,
+      values.user_name,
       kNoPasswordLine,
-      values.checkEvery,
+      values.check_every,
       values.timeout,
-      std::string(1, CheckToChar(values.popupOnNewMessage)),
-      values.outgoingServer,
-      values.outgoingPort,
-      std::string(1, CheckToChar(values.autoGetMessage)),
-      std::string(1, CheckToChar(values.logEnabled)),
-      std::string(1, CheckToChar(values.promptOnExit)),
+      std::string(1, CheckToChar(values.popup_on_new_message)),
+      values.outgoing_server,
+      values.outgoing_port,
+      std::string(1, CheckToChar(values.auto_get_message)),
+      std::string(1, CheckToChar(values.log_enabled)),
+      std::string(1, CheckToChar(values.prompt_on_exit)),
       values.sender,
   };
   std::string text;

@@ -15,17 +15,17 @@
 namespace dovrik {
 
 struct SettingsValues {
-  std::string incomingServer;
-  std::string incomingPort;
-  std::string userName;
-  std::string checkEvery;  // kept as typed; the engine decides the value in force
+  std::string incoming_server;
+  std::string incoming_port;
+  std::string user_name;
+  std::string check_every;  // kept as typed; the engine decides the value in force
   std::string timeout;
-  bool popupOnNewMessage = true;
-  std::string outgoingServer;
-  std::string outgoingPort;
-  bool autoGetMessage = true;
-  bool logEnabled = true;
-  bool promptOnExit = true;
+  bool popup_on_new_message = true;
+  std::string outgoing_server;
+  std::string outgoing_port;
+  bool auto_get_message = true;
+  bool log_enabled = true;
+  bool prompt_on_exit = true;
   std::string sender;
 };
 

@@ -52,7 +52,7 @@ StoredSettingsValue StoredSettings::load(const SettingsValues& current) const {
     stored.read_error = error.what();
   }
   stored.found = ParseSettingsText(text, stored.values);
-  stored.security = LoadServerSecurity(stored.values.incomingPort, stored.values.outgoingPort);
+  stored.security = LoadServerSecurity(stored.values.incoming_port, stored.values.outgoing_port);
   return stored;
 }
 
@@ -69,7 +69,7 @@ void StoredSettings::saveTrusted(const std::vector<std::string>& incoming,
     SettingsValues ports;
     ResetToDefaults(ports);
     ParseSettingsText(ReadRegString(kProgramKey, kSettingsValue, ""), ports);
-    stored = LoadServerSecurity(ports.incomingPort, ports.outgoingPort);
+    stored = LoadServerSecurity(ports.incoming_port, ports.outgoing_port);
   } catch (const ERegistryException&) {
     stored = LoadServerSecurity("", "");  // the unreadable text is reported when it is loaded
   }

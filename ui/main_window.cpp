@@ -301,11 +301,11 @@ void MainWindow::popUp() {
 }
 
 QFont MainWindow::baseFont() const {
-  return base_font_.ToQFont();
+  return base_font_.toQFont();
 }
 
 void MainWindow::setBaseFont(const QFont& font) {
-  base_font_.AssignQFont(font);
+  base_font_.assignQFont(font);
   applyBaseFont();
 }
 
@@ -315,9 +315,9 @@ void MainWindow::addBaseFontTarget(QWidget* widget) {
 }
 
 void MainWindow::applyBaseFont() {
-  const QFont font = base_font_.ToQFont();
+  const QFont font = base_font_.toQFont();
   QPalette palette = text_view_->palette();
-  palette.setColor(QPalette::Text, base_font_.ToQColor());
+  palette.setColor(QPalette::Text, base_font_.toQColor());
   text_view_->setFont(font);
   text_view_->setPalette(palette);
   header_labels_["LSubject"]->setFont(font);
@@ -325,7 +325,7 @@ void MainWindow::applyBaseFont() {
     if (!target) continue;
     target->setFont(font);
     QPalette p = target->palette();
-    p.setColor(QPalette::Text, base_font_.ToQColor());
+    p.setColor(QPalette::Text, base_font_.toQColor());
     target->setPalette(p);
   }
   layoutHeader();

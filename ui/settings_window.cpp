@@ -323,7 +323,7 @@ void SettingsWindow::applySettings() {
   SettingsValues applied = values();
   const bool identity_changed = ApplySettingsToEngine(applied, *main_.engine);
   const bool security_changed = ApplySecurityToEngine(security(), *main_.engine);
-  check_every_->setText(DisplayText(applied.checkEvery));
+  check_every_->setText(DisplayText(applied.check_every));
   timeout_->setText(DisplayText(applied.timeout));
   if ((identity_changed || security_changed) && onIncomingIdentityChanged)
     onIncomingIdentityChanged();
@@ -357,33 +357,33 @@ void SettingsWindow::showEvent(QShowEvent* event) {
 
 SettingsValues SettingsWindow::values() const {
   SettingsValues v;
-  v.incomingServer = BytesFromText(incoming_server_->text());
-  v.incomingPort = BytesFromText(incoming_port_->text());
-  v.userName = BytesFromText(user_name_->text());
-  v.checkEvery = BytesFromText(check_every_->text());
+  v.incoming_server = BytesFromText(incoming_server_->text());
+  v.incoming_port = BytesFromText(incoming_port_->text());
+  v.user_name = BytesFromText(user_name_->text());
+  v.check_every = BytesFromText(check_every_->text());
   v.timeout = BytesFromText(timeout_->text());
-  v.popupOnNewMessage = popup_->isChecked();
-  v.outgoingServer = BytesFromText(outgoing_server_->text());
-  v.outgoingPort = BytesFromText(outgoing_port_->text());
-  v.autoGetMessage = auto_get_->isChecked();
-  v.logEnabled = log_enabled_->isChecked();
-  v.promptOnExit = prompt_on_exit_->isChecked();
+  v.popup_on_new_message = popup_->isChecked();
+  v.outgoing_server = BytesFromText(outgoing_server_->text());
+  v.outgoing_port = BytesFromText(outgoing_port_->text());
+  v.auto_get_message = auto_get_->isChecked();
+  v.log_enabled = log_enabled_->isChecked();
+  v.prompt_on_exit = prompt_on_exit_->isChecked();
   v.sender = BytesFromText(sender_->text());
   return v;
 }
 
 void SettingsWindow::setValues(const SettingsValues& v) {
-  incoming_server_->setText(DisplayText(v.incomingServer));
-  incoming_port_->setText(DisplayText(v.incomingPort));
-  user_name_->setText(DisplayText(v.userName));
-  check_every_->setText(DisplayText(v.checkEvery));
+  incoming_server_->setText(DisplayText(v.incoming_server));
+  incoming_port_->setText(DisplayText(v.incoming_port));
+  user_name_->setText(DisplayText(v.user_name));
+  check_every_->setText(DisplayText(v.check_every));
   timeout_->setText(DisplayText(v.timeout));
-  popup_->setChecked(v.popupOnNewMessage);
-  outgoing_server_->setText(DisplayText(v.outgoingServer));
-  outgoing_port_->setText(DisplayText(v.outgoingPort));
-  auto_get_->setChecked(v.autoGetMessage);
-  log_enabled_->setChecked(v.logEnabled);
-  prompt_on_exit_->setChecked(v.promptOnExit);
+  popup_->setChecked(v.popup_on_new_message);
+  outgoing_server_->setText(DisplayText(v.outgoing_server));
+  outgoing_port_->setText(DisplayText(v.outgoing_port));
+  auto_get_->setChecked(v.auto_get_message);
+  log_enabled_->setChecked(v.log_enabled);
+  prompt_on_exit_->setChecked(v.prompt_on_exit);
   sender_->setText(DisplayText(v.sender));
   // Show each text from its start, as typed, rather than scrolled to its end.
   for (QLineEdit* edit : {incoming_server_, incoming_port_, outgoing_server_, outgoing_port_,

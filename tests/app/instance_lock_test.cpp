@@ -73,7 +73,7 @@ TEST_F(InstanceLockTest, DisplayNamesForTheLockFile) {
   for (const auto& c : cases) {
     env_.Set("WAYLAND_DISPLAY", c.wayland);
     env_.Set("DISPLAY", c.x11);
-    EXPECT_EQ(InstanceLock::DisplayName(), c.name)
+    EXPECT_EQ(InstanceLock::displayName(), c.name)
         << (c.wayland ? c.wayland : "-") << " " << (c.x11 ? c.x11 : "-");
   }
 }
@@ -90,7 +90,7 @@ TEST_F(InstanceLockTest, SecondCopyRefusedUntilTheFirstIsKilled) {
   {
     ProbeProcess second({"lock"});
     ASSERT_EQ(second.Read(1), "T");
-    InstanceLock here = InstanceLock::Acquire();
+    InstanceLock here = InstanceLock::acquire();
     EXPECT_EQ(here.state(), InstanceLock::State::kTakenByAnother);
   }
   {
@@ -103,7 +103,7 @@ TEST_F(InstanceLockTest, SecondCopyRefusedUntilTheFirstIsKilled) {
   first.Kill();  // no chance to clean up: the kernel alone releases the lock
   const int status = first.Wait();
   ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-  InstanceLock next = InstanceLock::Acquire();
+  InstanceLock next = InstanceLock::acquire();
   EXPECT_EQ(next.state(), InstanceLock::State::kHeld) << next.error();
   ProbeProcess after({"lock"});
   EXPECT_EQ(after.Read(1), "T");
@@ -111,7 +111,7 @@ TEST_F(InstanceLockTest, SecondCopyRefusedUntilTheFirstIsKilled) {
 
 TEST_F(InstanceLockTest, ReleasedWhenTheHolderGoes) {
   {
-    InstanceLock held = InstanceLock::Acquire();
+    InstanceLock held = InstanceLock::acquire();
     ASSERT_EQ(held.state(), InstanceLock::State::kHeld) << held.error();
     InstanceLock moved = std::move(held);  // the lock travels with the object
     ProbeProcess other({"lock"});
@@ -127,7 +127,7 @@ TEST_F(InstanceLockTest, WithoutAUsableRuntimeFolderAPrivateOneInTmp) {
        {static_cast<const char*>(nullptr), "", "relative/run", "/nonexistent/dovrik-run"}) {
     env_.Set("XDG_RUNTIME_DIR", runtime);
     env_.Set("DISPLAY", ":dovrik-test-fallback");
-    InstanceLock lock = InstanceLock::Acquire();
+    InstanceLock lock = InstanceLock::acquire();
     ASSERT_EQ(lock.state(), InstanceLock::State::kHeld) << lock.error();
     EXPECT_EQ(lock.path().parent_path(), fallback);
     struct stat st {};

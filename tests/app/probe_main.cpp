@@ -26,7 +26,7 @@
 namespace {
 
 int HoldLock() {
-  dovrik::InstanceLock lock = dovrik::InstanceLock::Acquire();
+  dovrik::InstanceLock lock = dovrik::InstanceLock::acquire();
   switch (lock.state()) {
     case dovrik::InstanceLock::State::kHeld:
       std::printf("H");

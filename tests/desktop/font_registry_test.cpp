@@ -26,7 +26,7 @@ TEST_P(FontStyleText, LoadsAsTheStylesItNames) {
   WriteRegString(kKey, "Style", GetParam().stored);
   FontValue font;
   ASSERT_TRUE(LoadFontFromRegistry(font, kKey));
-  EXPECT_EQ(font.Styles(), GetParam().loaded);
+  EXPECT_EQ(font.styles(), GetParam().loaded);
 }
 INSTANTIATE_TEST_SUITE_P(Styles, FontStyleText,
                          ::testing::Values(StyleCase{"V", {true, false, false, false}},
@@ -38,46 +38,46 @@ INSTANTIATE_TEST_SUITE_P(Styles, FontStyleText,
 
 TEST_F(FontStore, MissingKeyGivesTheDefaultFont) {
   FontValue font(96);
-  font.SetName("Other");
-  font.SetStyles({true, true, true, true});
+  font.setName("Other");
+  font.setStyles({true, true, true, true});
   ASSERT_TRUE(LoadFontFromRegistry(font, kKey));
-  EXPECT_EQ(font, FontValue(FontValue::ScreenPixelsPerInch()));
-  EXPECT_EQ(font.Name(), "MS Sans Serif");
-  EXPECT_EQ(font.Size(), 8);
-  EXPECT_EQ(font.Color(), kColorWindowText);
-  EXPECT_EQ(font.CharSet(), 1);
-  EXPECT_EQ(font.Pitch(), FontPitch::kDefault);
-  EXPECT_EQ(font.Styles(), FontStyles{});
+  EXPECT_EQ(font, FontValue(FontValue::screenPixelsPerInch()));
+  EXPECT_EQ(font.name(), "MS Sans Serif");
+  EXPECT_EQ(font.size(), 8);
+  EXPECT_EQ(font.color(), kColorWindowText);
+  EXPECT_EQ(font.charSet(), 1);
+  EXPECT_EQ(font.pitch(), FontPitch::kDefault);
+  EXPECT_EQ(font.styles(), FontStyles{});
 }
 
 TEST_F(FontStore, SizeIsReadAfterHeightAndDecides) {
-  EXPECT_EQ(FontValue(96).Height(), -11);  // 8 points at 96 dots per inch
+  EXPECT_EQ(FontValue(96).height(), -11);  // 8 points at 96 dots per inch
   WriteRegInteger(kKey, "Height", -20);
   WriteRegInteger(kKey, "Size", 8);
   FontValue font;
   LoadFontFromRegistry(font, kKey);
-  EXPECT_EQ(font.Size(), 8);
-  EXPECT_EQ(font.Height(), -MulDiv(8, FontValue::ScreenPixelsPerInch(), 72));
+  EXPECT_EQ(font.size(), 8);
+  EXPECT_EQ(font.height(), -MulDiv(8, FontValue::screenPixelsPerInch(), 72));
   FontValue at96(96);
-  at96.SetHeight(-20);
-  EXPECT_EQ(at96.Size(), 15);
+  at96.setHeight(-20);
+  EXPECT_EQ(at96.size(), 15);
 }
 
 TEST_F(FontStore, SaveWritesEveryValueWithItsTypeAndLoadGivesItBack) {
-  FontValue font(FontValue::ScreenPixelsPerInch());
-  font.SetName("Courier");
-  font.SetSize(13);
-  font.SetColor(0x00336699);
-  font.SetCharSet(204);
-  font.SetPitch(FontPitch::kFixed);
-  font.SetStyles({.bold = true, .strike_out = true});
+  FontValue font(FontValue::screenPixelsPerInch());
+  font.setName("Courier");
+  font.setSize(13);
+  font.setColor(0x00336699);
+  font.setCharSet(204);
+  font.setPitch(FontPitch::kFixed);
+  font.setStyles({.bold = true, .strike_out = true});
   ASSERT_TRUE(SaveFontToRegistry(font, kKey));
 
   EXPECT_EQ(ReadRegString(kKey, "Style", ""), "V00o");
   EXPECT_EQ(ReadRegString(kKey, "Name", ""), "Courier");
   EXPECT_EQ(ReadRegInteger(kKey, "CharSet", 0), 204);
   EXPECT_EQ(ReadRegInteger(kKey, "Color", 0), 0x00336699);
-  EXPECT_EQ(ReadRegInteger(kKey, "Height", 0), font.Height());
+  EXPECT_EQ(ReadRegInteger(kKey, "Height", 0), font.height());
   EXPECT_EQ(ReadRegInteger(kKey, "Pitch", 0), 2);
   EXPECT_EQ(ReadRegInteger(kKey, "Size", 0), 13);
   FontValue loaded;
@@ -91,9 +91,9 @@ TEST_F(FontStore, SaveWritesEveryValueWithItsTypeAndLoadGivesItBack) {
 TEST_F(FontStore, AValueOfTheWrongTypeRaisesAndLeavesTheFontAlone) {
   WriteRegString(kKey, "Size", "8");
   FontValue font(96);
-  font.SetName("Kept");
+  font.setName("Kept");
   EXPECT_THROW(LoadFontFromRegistry(font, kKey), ERegistryException);
-  EXPECT_EQ(font.Name(), "Kept");
+  EXPECT_EQ(font.name(), "Kept");
 }
 
 TEST(FontMulDiv, RoundsHalvesAwayFromZeroAndGivesMinusOneWhenTheResultDoesNotFit) {
@@ -117,30 +117,30 @@ TEST(FontMulDiv, RoundsHalvesAwayFromZeroAndGivesMinusOneWhenTheResultDoesNotFit
   }
   // A stored size that far out loads without an overflow in the height.
   FontValue font(96);
-  font.SetSize(1610612736);
-  EXPECT_EQ(font.Height(), 1);
+  font.setSize(1610612736);
+  EXPECT_EQ(font.height(), 1);
 }
 
 TEST(FontDisplay, ConvertsToAndFromQtFontsAndColours) {
   FontValue font(96);
-  font.SetName("Arial");
-  font.SetSize(11);
-  font.SetStyles({.italic = true, .underline = true});
-  font.SetPitch(FontPitch::kFixed);
-  const QFont qfont = font.ToQFont();
+  font.setName("Arial");
+  font.setSize(11);
+  font.setStyles({.italic = true, .underline = true});
+  font.setPitch(FontPitch::kFixed);
+  const QFont qfont = font.toQFont();
   EXPECT_EQ(qfont.family(), "Arial");
   EXPECT_EQ(qfont.pointSize(), 11);
   EXPECT_TRUE(!qfont.bold() && qfont.italic() && qfont.underline() && !qfont.strikeOut());
   EXPECT_TRUE(qfont.fixedPitch());
   FontValue back(96);
-  back.AssignQFont(qfont);
+  back.assignQFont(qfont);
   EXPECT_EQ(back, font);
 
-  EXPECT_EQ(FontValue::ToQColor(0x000000ff), QColor(255, 0, 0));  // 0x00BBGGRR
-  EXPECT_EQ(FontValue::ToQColor(0x00ff0000), QColor(0, 0, 255));
-  EXPECT_EQ(FontValue::ToQColor(kColorWindowText),
+  EXPECT_EQ(FontValue::toQColor(0x000000ff), QColor(255, 0, 0));  // 0x00BBGGRR
+  EXPECT_EQ(FontValue::toQColor(0x00ff0000), QColor(0, 0, 255));
+  EXPECT_EQ(FontValue::toQColor(kColorWindowText),
             QGuiApplication::palette().color(QPalette::Text));
-  EXPECT_EQ(FontValue::FromQColor(QColor(1, 2, 3)), 0x00030201u);
+  EXPECT_EQ(FontValue::fromQColor(QColor(1, 2, 3)), 0x00030201u);
 }
 
 }  // namespace

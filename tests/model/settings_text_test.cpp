@@ -13,24 +13,24 @@ using namespace std::string_literals;
 
 SettingsValues Defaults(bool last_switches) {
   SettingsValues v;
-  v.autoGetMessage = v.logEnabled = v.promptOnExit = last_switches;
+  v.auto_get_message = v.log_enabled = v.prompt_on_exit = last_switches;
   ResetToDefaults(v);
   return v;
 }
 
 SettingsValues Sample() {
   SettingsValues v;
-  v.incomingServer = "127.0.0.2";
-  v.incomingPort = "1110";
-  v.userName = "anna";
-  v.checkEvery = "5";
+  v.incoming_server = "127.0.0.2";
+  v.incoming_port = "1110";
+  v.user_name = "anna";
+  v.check_every = "5";
   v.timeout = " 30 ";
-  v.popupOnNewMessage = false;
-  v.outgoingServer = "127.0.0.3";
-  v.outgoingPort = "2525";
-  v.autoGetMessage = true;
-  v.logEnabled = false;
-  v.promptOnExit = true;
+  v.popup_on_new_message = false;
+  v.outgoing_server = "127.0.0.3";
+  v.outgoing_port = "2525";
+  v.auto_get_message = true;
+  v.log_enabled = false;
+  v.prompt_on_exit = true;
   v.sender = "Anna <anna@localhost>";
   return v;
 }
@@ -92,9 +92,9 @@ TEST(SettingsText, MissingLinesKeepWhatTheValuesHeldAndExtraLinesAreIgnored) {
   SettingsValues three = Defaults(false);
   EXPECT_TRUE(ParseSettingsText("127.0.0.9\r\n995\r\nbob", three));
   SettingsValues expected = Defaults(false);
-  expected.incomingServer = "127.0.0.9";
-  expected.incomingPort = "995";
-  expected.userName = "bob";
+  expected.incoming_server = "127.0.0.9";
+  expected.incoming_port = "995";
+  expected.user_name = "bob";
   EXPECT_TRUE(Same(three, expected));
 
   SettingsValues longer = Defaults(true);
@@ -107,13 +107,13 @@ TEST(SettingsText, MissingLinesKeepWhatTheValuesHeldAndExtraLinesAreIgnored) {
   // A lone line end is one empty line: found, and the server is now empty.
   SettingsValues empty_line = Defaults(true);
   EXPECT_TRUE(ParseSettingsText("\n", empty_line));
-  EXPECT_EQ(empty_line.incomingServer, "");
+  EXPECT_EQ(empty_line.incoming_server, "");
 }
 
 TEST(SettingsText, LineFourIsNeverRead) {
   SettingsValues v = Defaults(true);
   ParseSettingsText("a\r\nb\r\nc\r\nsecret\r\n60", v);
-  EXPECT_EQ(v.checkEvery, "60");
+  EXPECT_EQ(v.check_every, "60");
   EXPECT_EQ(BuildSettingsText(v).find("secret"), std::string::npos);
 }
 
@@ -134,9 +134,9 @@ TEST(SettingsText, CharToCheckLooksOnlyAtTheFirstCharacter) {
   for (const auto& [line, checked] : cases) {
     EXPECT_EQ(CharToCheck(line), checked) << testing::PrintToString(line);
     SettingsValues v = Defaults(!checked);
-    v.popupOnNewMessage = !checked;
+    v.popup_on_new_message = !checked;
     ParseSettingsText("s\r\np\r\nu\r\nx\r\n1\r\n2\r\n" + line + "\r\nserver", v);
-    EXPECT_EQ(v.popupOnNewMessage, checked) << testing::PrintToString(line);
+    EXPECT_EQ(v.popup_on_new_message, checked) << testing::PrintToString(line);
   }
 }
 
@@ -148,7 +148,7 @@ TEST(SettingsText, AnEmptySenderReadsBackAsTwelveLinesKeepingTheDefault) {
   SettingsValues read = Defaults(true);
   EXPECT_TRUE(ParseSettingsText(text, read));
   EXPECT_EQ(read.sender, kDefaultSender);
-  EXPECT_EQ(read.userName, "anna");
+  EXPECT_EQ(read.user_name, "anna");
 }
 
 TEST(SettingsText, BrokenTextRestoresWhatItCan) {
@@ -157,10 +157,10 @@ TEST(SettingsText, BrokenTextRestoresWhatItCan) {
   const std::string text = "host\0name"s + "\r\r\n\xFF\xFE\n" + huge + "\r";
   SettingsValues v = Defaults(true);
   EXPECT_TRUE(ParseSettingsText(text, v));
-  EXPECT_EQ(v.incomingServer, "host\0name"s);
-  EXPECT_EQ(v.incomingPort, "");
-  EXPECT_EQ(v.userName, "\xFF\xFE");
-  EXPECT_EQ(v.checkEvery, "120");  // line 4 is the huge one, and never read
+  EXPECT_EQ(v.incoming_server, "host\0name"s);
+  EXPECT_EQ(v.incoming_port, "");
+  EXPECT_EQ(v.user_name, "\xFF\xFE");
+  EXPECT_EQ(v.check_every, "120");  // line 4 is the huge one, and never read
   EXPECT_EQ(v.sender, kDefaultSender);
 }
 

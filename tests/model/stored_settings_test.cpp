@@ -23,9 +23,9 @@ SettingsValues Defaults() {
 
 TEST_F(StoredSettingsTest, SaveWritesTheTextAndEncryptionTogetherAndLoadGivesThemBack) {
   SettingsValues values = Defaults();
-  values.incomingPort = "995";
-  values.userName = "ann";
-  values.logEnabled = false;
+  values.incoming_port = "995";
+  values.user_name = "ann";
+  values.log_enabled = false;
   ServerSecurity security;
   security.In = SecurityMode::kStartTls;  // stored, so the port's TLS does not decide
   security.Out = SecurityMode::kTls;
@@ -47,7 +47,7 @@ TEST_F(StoredSettingsTest, SaveWritesTheTextAndEncryptionTogetherAndLoadGivesThe
   ASSERT_NE(at("OutTrusted"), std::string::npos);
 
   SettingsValues current = Defaults();
-  current.logEnabled = true;
+  current.log_enabled = true;
   const StoredSettingsValue loaded = StoredSettings().load(current);
   EXPECT_TRUE(loaded.found);
   EXPECT_EQ(loaded.read_error, "");
@@ -61,15 +61,15 @@ TEST_F(StoredSettingsTest, SaveWritesTheTextAndEncryptionTogetherAndLoadGivesThe
 TEST_F(StoredSettingsTest, ATextTheStoreCannotReadIsReportedAndTheDefaultsStand) {
   WriteRegInteger(kProgramKey, kSettingsValue, 7);
   SettingsValues current;
-  current.incomingServer = "typed.invalid";
-  current.promptOnExit = false;  // one of the switches a load leaves alone
+  current.incoming_server = "typed.invalid";
+  current.prompt_on_exit = false;  // one of the switches a load leaves alone
   const StoredSettingsValue loaded = StoredSettings().load(current);
   EXPECT_FALSE(loaded.found);
   EXPECT_NE(loaded.read_error, "");
   SettingsValues expected = current;
   ResetToDefaults(expected);
   EXPECT_EQ(BuildSettingsText(loaded.values), BuildSettingsText(expected));
-  EXPECT_EQ(loaded.security.In, SecurityForPort(expected.incomingPort));
+  EXPECT_EQ(loaded.security.In, SecurityForPort(expected.incoming_port));
 }
 
 TEST_F(StoredSettingsTest, TrustedCertificatesAreStoredBesideTheStoredChoicesOnly) {
@@ -81,7 +81,7 @@ TEST_F(StoredSettingsTest, TrustedCertificatesAreStoredBesideTheStoredChoicesOnl
   const Case cases[] = {{"port 995 stored", true, "tls"}, {"unreadable text", false, "none"}};
   for (const Case& c : cases) {
     SettingsValues values = Defaults();
-    values.incomingPort = "995";
+    values.incoming_port = "995";
     if (c.text_readable) {
       WriteRegString(kProgramKey, kSettingsValue, BuildSettingsText(values));
     } else {

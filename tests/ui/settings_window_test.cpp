@@ -411,8 +411,8 @@ TEST_F(SettingsWindowTest, EachServersEncryptionIsRestoredFromItsOwnValueOrItsPo
   for (const Case& c : cases) {
     SettingsValues v;
     ResetToDefaults(v);
-    v.incomingPort = c.in_port;
-    v.outgoingPort = c.out_port;
+    v.incoming_port = c.in_port;
+    v.outgoing_port = c.out_port;
     store(BuildSettingsText(v));
     WriteRegString(kProgramKey, "InSecurity", c.in_value.value_or(""));
     WriteRegString(kProgramKey, "OutSecurity", c.out_value.value_or(""));
