@@ -148,6 +148,16 @@ std::shared_ptr<const std::string> MailboxPresenter::selectedText() const {
   return it == texts_.end() ? nullptr : it->second;
 }
 
+std::optional<DeleteRequest> MailboxPresenter::deleteRequest() const {
+  if (screen_.selected < 0) return std::nullopt;
+  DeleteRequest request;
+  request.number = screen_.selected + 1;
+  request.guard.ExpectedCount = last_count_;
+  request.guard.ExpectedSize = last_size_;
+  request.guard.ExpectedUidl = selectedUidl();
+  return request;
+}
+
 std::string MailboxPresenter::selectedUidl() const {
   auto it = uidls_.find(screen_.selected);
   return it == uidls_.end() ? std::string() : it->second;

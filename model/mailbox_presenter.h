@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -90,6 +91,11 @@ class MailboxView {
   virtual void popUp() = 0;
 };
 
+struct DeleteRequest {
+  int number = 0;  // 1-based, as the server counts
+  tDeleteGuard guard;
+};
+
 class MailboxPresenter {
  public:
   MailboxPresenter(TQuorrel& engine, MailboxView& view, QStringList credits);
@@ -113,6 +119,10 @@ class MailboxPresenter {
   std::shared_ptr<const std::string> selectedText() const;
   // The server's unique id of the selected tab's retrieved message; empty when unknown.
   std::string selectedUidl() const;
+  // What a delete of the selected tab asks of the engine: its message number and the guard that
+  // lets it go ahead only while the mailbox is the one the user saw at the last check. Null when
+  // no tab is selected.
+  std::optional<DeleteRequest> deleteRequest() const;
   int lastCount() const { return last_count_; }
   int lastSize() const { return last_size_; }
   int checkCount() const { return check_count_; }

@@ -81,14 +81,8 @@ void MainWindow::deleteSelected() {
   if (!desktop_.askYesNo(this, "Are you sure you want to delete this message from server?")) {
     return;
   }
-  const int selected = presenter_->screen().selected;
-  if (selected < 0) return;
-  // The delete goes ahead only while the mailbox is the one the user saw at the last check.
-  tDeleteGuard guard;
-  guard.ExpectedCount = presenter_->lastCount();
-  guard.ExpectedSize = presenter_->lastSize();
-  guard.ExpectedUidl = presenter_->selectedUidl();
-  engine_->DeleteMessage(selected + 1, guard);
+  if (const auto request = presenter_->deleteRequest())
+    engine_->DeleteMessage(request->number, request->guard);
 }
 
 void MainWindow::deleteEnded() {

@@ -128,6 +128,7 @@ TEST_F(PresenterTest, FirstCheckOfAnEmptyMailbox) {
   EXPECT_EQ(view_.popups, 0);
   EXPECT_EQ(confirmed_, 1);
   EXPECT_EQ(started_, std::vector<tQrAction>{acCheck});  // nothing to fetch
+  EXPECT_FALSE(presenter_->deleteRequest());             // nothing to delete
 }
 
 TEST_F(PresenterTest, FirstCheckWithMailBuildsTabsAndFetchesTheFirst) {
@@ -244,6 +245,14 @@ TEST_F(PresenterTest, AFetchEndingOnAnotherTabFillsOnlyItsOwnSlot) {
   EXPECT_EQ(Screen().selected, 1);
   EXPECT_EQ(Screen().text, kClickGetText);
   EXPECT_FALSE(Screen().header_visible);
+  // A delete now names the second message and the mailbox as last checked; its id is unknown
+  // until it is retrieved.
+  const auto request = presenter_->deleteRequest();
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->number, 2);
+  EXPECT_EQ(request->guard.ExpectedCount, 3);
+  EXPECT_EQ(request->guard.ExpectedSize, presenter_->lastSize());
+  EXPECT_EQ(request->guard.ExpectedUidl, "");
 
   const std::size_t connections = server.Connections();
   presenter_->selectTab(0);  // shown from its slot, not fetched again
