@@ -8,9 +8,9 @@
 #include <QTextCursor>
 #include <QToolButton>
 
-#include "ui/compose_text.h"
+#include "model/compose_text.h"
+#include "model/mail_date.h"
 #include "ui/desktop.h"
-#include "ui/mail_date.h"
 #include "ui/warning_paint_box.h"
 
 namespace dovrik {

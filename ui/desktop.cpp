@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "settings/ask_yes_no.h"
+#include "desktop/ask_yes_no.h"
 
 namespace dovrik {
 

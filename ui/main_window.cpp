@@ -8,14 +8,15 @@
 #include <QTime>
 
 #include "components/rx_tray.h"
+#include "desktop/font_registry.h"
+#include "desktop/long_date_text.h"
+#include "desktop/queue_bridge.h"
 #include "engine/quorrel.h"
-#include "settings/font_registry.h"
+#include "model/credits_text.h"
+#include "model/display_text.h"
 #include "settings/registry_exception.h"
-#include "socket/queue_bridge.h"
 #include "ui/app_icons.h"
 #include "ui/compose_window.h"
-#include "ui/credits_text.h"
-#include "ui/display_text.h"
 #include "ui/message_tab_bar.h"
 #include "ui/password_prompt.h"
 #include "ui/settings_window.h"
@@ -110,8 +111,9 @@ MainWindow::MainWindow(Desktop& desktop, QWidget* parent, std::unique_ptr<TrayAd
   tray_->SetHint(kNotCheckedHint);  // as designed: set before the icon puts it into the tray
   tray_->SetPopupMenu(tray_menu_);
   tray_->SetIcon(app_icon_);
-  presenter_ = std::make_unique<MailboxPresenter>(*engine_, static_cast<MailboxView&>(*this),
-                                                  CreditsText(DOVRIK_VERSION, date_.LCDate()));
+  presenter_ =
+      std::make_unique<MailboxPresenter>(*engine_, static_cast<MailboxView&>(*this),
+                                         CreditsText(DOVRIK_VERSION, LongDateText(date_.LCDate())));
   setOptions({});
   refresh(~0u);
   try {
@@ -299,11 +301,11 @@ void MainWindow::popUp() {
 }
 
 QFont MainWindow::baseFont() const {
-  return base_font_.ToQFont();
+  return base_font_.toQFont();
 }
 
 void MainWindow::setBaseFont(const QFont& font) {
-  base_font_.AssignQFont(font);
+  base_font_.assignQFont(font);
   applyBaseFont();
 }
 
@@ -313,9 +315,9 @@ void MainWindow::addBaseFontTarget(QWidget* widget) {
 }
 
 void MainWindow::applyBaseFont() {
-  const QFont font = base_font_.ToQFont();
+  const QFont font = base_font_.toQFont();
   QPalette palette = text_view_->palette();
-  palette.setColor(QPalette::Text, base_font_.ToQColor());
+  palette.setColor(QPalette::Text, base_font_.toQColor());
   text_view_->setFont(font);
   text_view_->setPalette(palette);
   header_labels_["LSubject"]->setFont(font);
@@ -323,7 +325,7 @@ void MainWindow::applyBaseFont() {
     if (!target) continue;
     target->setFont(font);
     QPalette p = target->palette();
-    p.setColor(QPalette::Text, base_font_.ToQColor());
+    p.setColor(QPalette::Text, base_font_.toQColor());
     target->setPalette(p);
   }
   layoutHeader();

@@ -16,9 +16,9 @@
 #include <string>
 
 #include "components/lc_date.h"
-#include "settings/font_value.h"
+#include "desktop/font_value.h"
+#include "model/mailbox_presenter.h"
 #include "ui/desktop.h"
-#include "ui/mailbox_presenter.h"
 #include "ui/settings_window.h"
 
 class QLabel;

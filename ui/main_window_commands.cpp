@@ -6,13 +6,12 @@
 #include "components/rx_tray.h"
 #include "engine/quorrel.h"
 #include "mime/encode_outgoing.h"
-#include "settings/registry.h"
+#include "model/display_text.h"
+#include "model/extract_address.h"
+#include "model/message_file.h"
+#include "model/stored_settings.h"
 #include "ui/compose_window.h"
-#include "ui/display_text.h"
-#include "ui/extract_address.h"
 #include "ui/main_window.h"
-#include "ui/message_file.h"
-#include "ui/registry_layout.h"
 #include "ui/settings_window.h"
 
 namespace dovrik {
@@ -82,14 +81,8 @@ void MainWindow::deleteSelected() {
   if (!desktop_.askYesNo(this, "Are you sure you want to delete this message from server?")) {
     return;
   }
-  const int selected = presenter_->screen().selected;
-  if (selected < 0) return;
-  // The delete goes ahead only while the mailbox is the one the user saw at the last check.
-  tDeleteGuard guard;
-  guard.ExpectedCount = presenter_->lastCount();
-  guard.ExpectedSize = presenter_->lastSize();
-  guard.ExpectedUidl = presenter_->selectedUidl();
-  engine_->DeleteMessage(selected + 1, guard);
+  if (const auto request = presenter_->deleteRequest())
+    engine_->DeleteMessage(request->number, request->guard);
 }
 
 void MainWindow::deleteEnded() {
@@ -109,13 +102,13 @@ void MainWindow::reply() {
 }
 
 void MainWindow::newMessage() {
-  const std::string last = ReadRegString(kProgramKey, kLastFriendValue, kDefaultRecipient);
+  const std::string last = StoredSettings().lastRecipient();
   const std::optional<QString> address =
       desktop_.askText(this, "Send mail to", "E-Mail address:", DisplayText(last));
   if (!address || !compose_) return;
   const std::string to = BytesFromText(*address);
   if (!compose_->compose("%Subject%", to, "Hello!\r\n\r\nGoodbye!", false)) return;
-  WriteRegString(kProgramKey, kLastFriendValue, to);
+  StoredSettings().setLastRecipient(to);
   sendConfirmed(to, compose_->text());
 }
 

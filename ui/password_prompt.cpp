@@ -11,8 +11,8 @@
 #include <cstdint>
 
 #include "engine/str_to_int_def_trim.h"
+#include "model/display_text.h"
 #include "ui/desktop.h"
-#include "ui/display_text.h"
 
 namespace dovrik {
 namespace {

@@ -12,12 +12,12 @@
 #include <algorithm>
 
 #include "engine/quorrel.h"
-#include "settings/registry.h"
-#include "ui/apply_settings.h"
+#include "model/apply_settings.h"
+#include "model/display_text.h"
+#include "model/security_choice.h"
+#include "model/stored_settings.h"
+#include "settings/registry_exception.h"
 #include "ui/desktop.h"
-#include "ui/display_text.h"
-#include "ui/registry_layout.h"
-#include "ui/security_choice.h"
 #include "ui/trust_question.h"
 
 namespace dovrik {
@@ -279,21 +279,8 @@ void SettingsWindow::trustCertificate(const tQrCertificate& certificate, tQrTrus
   std::vector<std::string>& list = certificate.Incoming ? trusted_.InTrusted : trusted_.OutTrusted;
   if (std::find(list.begin(), list.end(), certificate.Fingerprint) == list.end())
     list.push_back(certificate.Fingerprint);
-  // Store the user's answer now, beside the choices as they are stored (a choice changed in the
-  // window but not saved stays unsaved).
-  ServerSecurity stored;
   try {
-    SettingsValues ports;
-    ResetToDefaults(ports);
-    ParseSettingsText(ReadRegString(kProgramKey, kSettingsValue, ""), ports);
-    stored = LoadServerSecurity(ports.incomingPort, ports.outgoingPort);
-  } catch (const ERegistryException&) {
-    stored = LoadServerSecurity("", "");  // the settings text is reported when it is restored
-  }
-  stored.InTrusted = trusted_.InTrusted;
-  stored.OutTrusted = trusted_.OutTrusted;
-  try {
-    SaveServerSecurity(stored);
+    StoredSettings().saveTrusted(trusted_.InTrusted, trusted_.OutTrusted);
   } catch (const ERegistryException& error) {
     desktop_.showMessage(this, QStringLiteral("The trusted certificate could not be saved: %1")
                                    .arg(DisplayText(error.what())));
@@ -310,28 +297,21 @@ void SettingsWindow::formCreate() {
 }
 
 bool SettingsWindow::restoreFromRegistry() {
-  SettingsValues restored = values();
-  ResetToDefaults(restored);
-  std::string text;
-  try {
-    text = ReadRegString(kProgramKey, kSettingsValue, "");
-  } catch (const ERegistryException& error) {
-    desktop_.showMessage(
-        this,
-        QStringLiteral("The stored settings cannot be read: %1").arg(DisplayText(error.what())));
+  const StoredSettingsValue stored = StoredSettings().load(values());
+  if (!stored.read_error.empty()) {
+    desktop_.showMessage(this, QStringLiteral("The stored settings cannot be read: %1")
+                                   .arg(DisplayText(stored.read_error)));
   }
-  const bool found = ParseSettingsText(text, restored);
-  setValues(restored);
-  trusted_ = LoadServerSecurity(restored.incomingPort, restored.outgoingPort);
+  setValues(stored.values);
+  trusted_ = stored.security;
   showSecurity(trusted_.In, trusted_.Out);
   applySettings();
-  return found;
+  return stored.found;
 }
 
 void SettingsWindow::saveToRegistry() {
   try {
-    WriteRegString(kProgramKey, kSettingsValue, BuildSettingsText(values()));
-    SaveServerSecurity(security());
+    StoredSettings().save(values(), security());
   } catch (const ERegistryException& error) {
     desktop_.showMessage(
         this, QStringLiteral("The settings could not be saved: %1").arg(DisplayText(error.what())));
@@ -343,7 +323,7 @@ void SettingsWindow::applySettings() {
   SettingsValues applied = values();
   const bool identity_changed = ApplySettingsToEngine(applied, *main_.engine);
   const bool security_changed = ApplySecurityToEngine(security(), *main_.engine);
-  check_every_->setText(DisplayText(applied.checkEvery));
+  check_every_->setText(DisplayText(applied.check_every));
   timeout_->setText(DisplayText(applied.timeout));
   if ((identity_changed || security_changed) && onIncomingIdentityChanged)
     onIncomingIdentityChanged();
@@ -377,33 +357,33 @@ void SettingsWindow::showEvent(QShowEvent* event) {
 
 SettingsValues SettingsWindow::values() const {
   SettingsValues v;
-  v.incomingServer = BytesFromText(incoming_server_->text());
-  v.incomingPort = BytesFromText(incoming_port_->text());
-  v.userName = BytesFromText(user_name_->text());
-  v.checkEvery = BytesFromText(check_every_->text());
+  v.incoming_server = BytesFromText(incoming_server_->text());
+  v.incoming_port = BytesFromText(incoming_port_->text());
+  v.user_name = BytesFromText(user_name_->text());
+  v.check_every = BytesFromText(check_every_->text());
   v.timeout = BytesFromText(timeout_->text());
-  v.popupOnNewMessage = popup_->isChecked();
-  v.outgoingServer = BytesFromText(outgoing_server_->text());
-  v.outgoingPort = BytesFromText(outgoing_port_->text());
-  v.autoGetMessage = auto_get_->isChecked();
-  v.logEnabled = log_enabled_->isChecked();
-  v.promptOnExit = prompt_on_exit_->isChecked();
+  v.popup_on_new_message = popup_->isChecked();
+  v.outgoing_server = BytesFromText(outgoing_server_->text());
+  v.outgoing_port = BytesFromText(outgoing_port_->text());
+  v.auto_get_message = auto_get_->isChecked();
+  v.log_enabled = log_enabled_->isChecked();
+  v.prompt_on_exit = prompt_on_exit_->isChecked();
   v.sender = BytesFromText(sender_->text());
   return v;
 }
 
 void SettingsWindow::setValues(const SettingsValues& v) {
-  incoming_server_->setText(DisplayText(v.incomingServer));
-  incoming_port_->setText(DisplayText(v.incomingPort));
-  user_name_->setText(DisplayText(v.userName));
-  check_every_->setText(DisplayText(v.checkEvery));
+  incoming_server_->setText(DisplayText(v.incoming_server));
+  incoming_port_->setText(DisplayText(v.incoming_port));
+  user_name_->setText(DisplayText(v.user_name));
+  check_every_->setText(DisplayText(v.check_every));
   timeout_->setText(DisplayText(v.timeout));
-  popup_->setChecked(v.popupOnNewMessage);
-  outgoing_server_->setText(DisplayText(v.outgoingServer));
-  outgoing_port_->setText(DisplayText(v.outgoingPort));
-  auto_get_->setChecked(v.autoGetMessage);
-  log_enabled_->setChecked(v.logEnabled);
-  prompt_on_exit_->setChecked(v.promptOnExit);
+  popup_->setChecked(v.popup_on_new_message);
+  outgoing_server_->setText(DisplayText(v.outgoing_server));
+  outgoing_port_->setText(DisplayText(v.outgoing_port));
+  auto_get_->setChecked(v.auto_get_message);
+  log_enabled_->setChecked(v.log_enabled);
+  prompt_on_exit_->setChecked(v.prompt_on_exit);
   sender_->setText(DisplayText(v.sender));
   // Show each text from its start, as typed, rather than scrolled to its end.
   for (QLineEdit* edit : {incoming_server_, incoming_port_, outgoing_server_, outgoing_port_,

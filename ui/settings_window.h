@@ -7,7 +7,8 @@
 //
 // Created once, second after the main window, and lives until the program ends; main thread only.
 // Shown modally through the Desktop seam, at a first start from formCreate and later from the
-// main window's settings commands. Closing it applies and stores nothing.
+// main window's settings commands. Closing it applies and stores nothing. It reads and writes the
+// store only through StoredSettings (model/stored_settings.h).
 #pragma once
 
 #include <QDialog>
@@ -17,8 +18,8 @@
 #include <string>
 
 #include "engine/security.h"
+#include "model/settings_text.h"
 #include "settings/security_settings.h"
-#include "ui/settings_text.h"
 
 class QCheckBox;
 class QComboBox;

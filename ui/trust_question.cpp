@@ -1,7 +1,7 @@
 #include "ui/trust_question.h"
 
+#include "model/display_text.h"
 #include "ui/desktop.h"
-#include "ui/display_text.h"
 
 namespace dovrik {
 

@@ -130,7 +130,7 @@ store_settings() {
 # Starts dovrik in the background with its output in $tmp/<name>.out/.err; sets app_pid.
 start_app() {
   local name="$1"
-  QT_QPA_PLATFORM=xcb "$build/ui/dovrik" >"$tmp/$name.out" 2>"$tmp/$name.err" &
+  QT_QPA_PLATFORM=xcb "$build/app/dovrik" >"$tmp/$name.out" 2>"$tmp/$name.err" &
   app_pid=$!
   pids+=($app_pid)
 }

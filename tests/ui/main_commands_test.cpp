@@ -17,6 +17,7 @@
 #include "components/rx_tray.h"
 #include "engine/quorrel.h"
 #include "engine/text_lines.h"
+#include "model/message_file.h"
 #include "platform/message_queue.h"
 #include "settings/registry.h"
 #include "tests/components/recording_tray.h"
@@ -25,7 +26,6 @@
 #include "tools/mailserver/mail_server.h"
 #include "ui/compose_window.h"
 #include "ui/main_window.h"
-#include "ui/message_file.h"
 #include "ui/message_tab_bar.h"
 #include "ui/settings_window.h"
 

@@ -16,10 +16,10 @@
 
 #include "components/lc_date.h"
 #include "components/rx_tray.h"
+#include "desktop/font_registry.h"
+#include "desktop/long_date_text.h"
 #include "engine/quorrel.h"
 #include "platform/message_queue.h"
-#include "settings/font_registry.h"
-#include "settings/long_date_text.h"
 #include "settings/registry.h"
 #include "tests/components/recording_tray.h"
 #include "tests/settings/isolated_store.h"

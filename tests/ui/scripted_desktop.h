@@ -15,8 +15,8 @@
 #include <optional>
 #include <vector>
 
+#include "model/display_text.h"
 #include "ui/desktop.h"
-#include "ui/display_text.h"
 
 namespace dovrik::testing {
 

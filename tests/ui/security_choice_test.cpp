@@ -1,4 +1,4 @@
-#include "ui/security_choice.h"
+#include "model/security_choice.h"
 
 #include <gtest/gtest.h>
 

@@ -13,6 +13,8 @@
 
 #include "engine/quorrel.h"
 #include "engine/text_lines.h"
+#include "model/registry_layout.h"
+#include "model/security_choice.h"
 #include "platform/message_queue.h"
 #include "settings/registry.h"
 #include "settings/security_settings.h"
@@ -20,8 +22,6 @@
 #include "tests/ui/screenshot.h"
 #include "tests/ui/scripted_desktop.h"
 #include "ui/password_prompt.h"
-#include "ui/registry_layout.h"
-#include "ui/security_choice.h"
 
 namespace dovrik {
 namespace {
@@ -411,8 +411,8 @@ TEST_F(SettingsWindowTest, EachServersEncryptionIsRestoredFromItsOwnValueOrItsPo
   for (const Case& c : cases) {
     SettingsValues v;
     ResetToDefaults(v);
-    v.incomingPort = c.in_port;
-    v.outgoingPort = c.out_port;
+    v.incoming_port = c.in_port;
+    v.outgoing_port = c.out_port;
     store(BuildSettingsText(v));
     WriteRegString(kProgramKey, "InSecurity", c.in_value.value_or(""));
     WriteRegString(kProgramKey, "OutSecurity", c.out_value.value_or(""));
