@@ -147,12 +147,12 @@ TEST(FontDisplay, ConvertsToAndFromQtFontsAndColours) {
 // The font's defaults stand twice until the font routines read the table: they must agree.
 TEST_F(FontStore, DefaultsAgreeWithTheTableOfStoredValues) {
   const FontValue font(96);
-  EXPECT_EQ(font.Name(), stored::kFontName.default_text);
-  EXPECT_EQ(font.Size(), stored::kFontSize.default_dword);
-  EXPECT_EQ(static_cast<std::int32_t>(font.Color()), stored::kFontColor.default_dword);
-  EXPECT_EQ(font.CharSet(), stored::kFontCharSet.default_dword);
-  EXPECT_EQ(static_cast<std::int32_t>(font.Pitch()), stored::kFontPitch.default_dword);
-  EXPECT_EQ(EncodeFontStyle(font.Styles()), stored::kFontStyle.default_text);
+  EXPECT_EQ(font.name(), stored::kFontName.default_text);
+  EXPECT_EQ(font.size(), stored::kFontSize.default_dword);
+  EXPECT_EQ(static_cast<std::int32_t>(font.color()), stored::kFontColor.default_dword);
+  EXPECT_EQ(font.charSet(), stored::kFontCharSet.default_dword);
+  EXPECT_EQ(static_cast<std::int32_t>(font.pitch()), stored::kFontPitch.default_dword);
+  EXPECT_EQ(EncodeFontStyle(font.styles()), stored::kFontStyle.default_text);
   // The rows name the values the font routines write.
   SaveFontToRegistry(font, stored::kBaseFontKey);
   for (const stored::StoredValue& row : stored::kStoredValues) {
