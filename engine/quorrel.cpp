@@ -173,7 +173,7 @@ bool TQuorrel::Start(tQrAction anAction, const std::function<void(SessionRequest
     throw;
   }
   // From here on the session owns itself and frees itself when its run ends.
-  session.release();
+  (void)session.release();
   return true;
 }
 

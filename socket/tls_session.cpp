@@ -24,8 +24,8 @@ struct VerifyError {
 
 // The session's own record of verification problems, reached from the verify callback.
 int SessionIndex() {
-  static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
-  return index;
+  static const int kIndex = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return kIndex;
 }
 
 // OpenSSL's reason for the last failure on this thread, or fallback.
@@ -212,7 +212,7 @@ TlsSession::TlsSession(const TTlsParams& params) : impl_(std::make_unique<Impl>(
 TlsSession::~TlsSession() = default;
 
 TTlsStep TlsSession::Fail(const std::string& why) {
-  step_ = TTlsStep::tsFailed;
+  step_ = TTlsStep::kFailed;
   failure_ = why;
   return step_;
 }
@@ -227,16 +227,16 @@ void TlsSession::Feed(const void* data, std::size_t size) {
 }
 
 TTlsStep TlsSession::Advance(std::string& plain) {
-  if (step_ == TTlsStep::tsFailed) return step_;
+  if (step_ == TTlsStep::kFailed) return step_;
   ERR_clear_error();
-  if (step_ == TTlsStep::tsHandshaking) {
+  if (step_ == TTlsStep::kHandshaking) {
     const int r = SSL_do_handshake(impl_->ssl);
     if (r != 1) {
       const int e = SSL_get_error(impl_->ssl, r);
       if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) return step_;
       return Fail(LastOpenSslError("the server broke off the handshake"));
     }
-    step_ = TTlsStep::tsEstablished;
+    step_ = TTlsStep::kEstablished;
     ReadPeer();
   }
   // Decrypt straight into the caller's text: one copy of the plain bytes, no more.
@@ -256,7 +256,7 @@ TTlsStep TlsSession::Advance(std::string& plain) {
 }
 
 bool TlsSession::Write(const void* data, std::size_t size) {
-  if (step_ != TTlsStep::tsEstablished) return false;
+  if (step_ != TTlsStep::kEstablished) return false;
   if (size == 0) return true;
   ERR_clear_error();
   std::size_t written = 0;
@@ -266,7 +266,7 @@ bool TlsSession::Write(const void* data, std::size_t size) {
 }
 
 void TlsSession::Shutdown() {
-  if (step_ != TTlsStep::tsEstablished) return;
+  if (step_ != TTlsStep::kEstablished) return;
   ERR_clear_error();
   SSL_shutdown(impl_->ssl);
   ERR_clear_error();

@@ -47,9 +47,9 @@ struct TTlsPeer {
 };
 
 enum class TTlsStep {
-  tsHandshaking,  // needs more bytes from the server
-  tsEstablished,  // handshake over; application data flows
-  tsFailed,       // the handshake failed or the session broke: see Failure()
+  kHandshaking,  // needs more bytes from the server
+  kEstablished,  // handshake over; application data flows
+  kFailed,       // the handshake failed or the session broke: see Failure()
 };
 
 class TlsSession {
@@ -85,7 +85,7 @@ class TlsSession {
   void ReadPeer();
 
   std::unique_ptr<Impl> impl_;
-  TTlsStep step_ = TTlsStep::tsHandshaking;
+  TTlsStep step_ = TTlsStep::kHandshaking;
   std::string failure_;
   TTlsPeer peer_;
 };
