@@ -26,19 +26,19 @@ void tCheckThread::ConfigureSecurity() {
   if (FRequest.security == SecurityMode::kTls) FSocket->SetTlsAtConnect(FTlsParams);
 }
 
-bool tCheckThread::SecureConnected(Word Error) {
+bool tCheckThread::SecureConnected(Word error) {
   // A connection that failed is the dialogue's to report ("Server not found").
-  if (FRequest.security != SecurityMode::kTls || (Error != 0 && Error != kTlsFailedError))
+  if (FRequest.security != SecurityMode::kTls || (error != 0 && error != kTlsFailedError))
     return true;
   bool ok = false;
-  if (Error == kTlsFailedError)
+  if (error == kTlsFailedError)
     SetError(kQrTlsFailed, "No encrypted connection to " + FRequest.server + ": " +
                                FSocket->TlsFailure() + kNothingSentText);
   else
     ok = CheckCertificate();
   if (!ok) FDone = true;
   // Held bytes go out only once the certificate is judged good; a refusal closes and drops them.
-  if (ok && Error == 0) FSocket->AcceptTlsPeer();
+  if (ok && error == 0) FSocket->AcceptTlsPeer();
   return ok;
 }
 
