@@ -36,8 +36,8 @@ int TCustomWSocket::Send(const void* Data, int Len) {
   return result;
 }
 
-int TCustomWSocket::SendStr(const std::string& Str) {
-  return Send(Str.data(), static_cast<int>(Str.size()));
+int TCustomWSocket::SendStr(const std::string& str) {
+  return Send(str.data(), static_cast<int>(str.size()));
 }
 
 void TCustomWSocket::BufferData(const void* Data, int Len) {
