@@ -28,7 +28,8 @@ namespace dovrik {
 
 using Word = std::uint16_t;
 using TSocket = platform::SocketHandle;
-inline constexpr TSocket INVALID_SOCKET = platform::kInvalidSocket;
+inline constexpr TSocket INVALID_SOCKET =  // NOLINT(readability-identifier-naming)
+    platform::kInvalidSocket;
 
 enum TSocketState : std::uint8_t {
   wsInvalidState = 0,
@@ -62,8 +63,8 @@ struct TTimeVal {
 };
 
 // Private message numbers of the notification window.
-inline constexpr std::uint32_t SocketEventMessage = platform::kUserMessage + 1;
-inline constexpr std::uint32_t LookupDoneMessage = platform::kUserMessage + 2;
+inline constexpr std::uint32_t kSocketEventMessage = platform::kUserMessage + 1;
+inline constexpr std::uint32_t kLookupDoneMessage = platform::kUserMessage + 2;
 
 inline constexpr int kSocketBufferSize = 1514;
 

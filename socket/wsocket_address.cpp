@@ -162,7 +162,7 @@ void TCustomWSocket::DnsLookup(const std::string& host_name) {
     DoDnsLookupDone(0);
     return;
   }
-  FDnsTask = platform::StartHostLookup(host_name, FWindowHandle, LookupDoneMessage);
+  FDnsTask = platform::StartHostLookup(host_name, FWindowHandle, kLookupDoneMessage);
   if (FDnsTask == 0)
     RaiseErrorFmt("%s: can't start DNS lookup, error #%d",
                   {host_name, platform::LastSocketError()});

@@ -48,9 +48,9 @@ bool WinsockStarted() {
 
 TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
   FWindowHandle = platform::AllocateHWnd([this](const platform::Message& m) {
-    if (m.msg == SocketEventMessage)
+    if (m.msg == kSocketEventMessage)
       HandleSocketEvent(m.wparam, m.lparam);
-    else if (m.msg == LookupDoneMessage)
+    else if (m.msg == kLookupDoneMessage)
       HandleLookupDone(m.wparam, m.lparam);
   });
   FBufferSize = kSocketBufferSize;
@@ -330,7 +330,7 @@ void TCustomWSocket::Connect() {
     }
   }
 
-  if (platform::AsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, kMaskConnect) != 0) {
+  if (platform::AsyncSelect(FSocketHandle, FWindowHandle, kSocketEventMessage, kMaskConnect) != 0) {
     SocketError("WSAAsyncSelect");
     return;
   }
@@ -417,7 +417,7 @@ void TCustomWSocket::Pause() {
 void TCustomWSocket::Resume() {
   FPaused = false;
   if (FSocketHandle != INVALID_SOCKET)
-    platform::AsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, kMaskResume);
+    platform::AsyncSelect(FSocketHandle, FWindowHandle, kSocketEventMessage, kMaskResume);
 }
 
 // ---------------------------------------------------------------- waiting

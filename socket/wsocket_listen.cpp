@@ -58,7 +58,7 @@ int TCustomWSocket::Listen() {
     }
     ChangeState(wsListening);
   }
-  if (platform::AsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, kMaskListen) != 0) {
+  if (platform::AsyncSelect(FSocketHandle, FWindowHandle, kSocketEventMessage, kMaskListen) != 0) {
     SocketError("WSAASyncSelect");
     return -1;
   }
@@ -97,7 +97,7 @@ void TCustomWSocket::Dup(TSocket new_handle) {
   }
   FSocketHandle = new_handle;
   OpenedHandle();
-  if (platform::AsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, kMaskDup) != 0) {
+  if (platform::AsyncSelect(FSocketHandle, FWindowHandle, kSocketEventMessage, kMaskDup) != 0) {
     SocketError("WSAAsyncSelect");
     return;
   }

@@ -30,7 +30,7 @@ int TCustomWSocket::Send(const void* Data, int Len) {
   if (FAllSent && FSocketHandle != INVALID_SOCKET) {
     // OnDataSent always comes from the message loop, never from inside Send.
     const auto lparam = platform::MakeNotifyParam(platform::kFdWrite, 0, FHandleSerial);
-    platform::PostMessage(FWindowHandle, SocketEventMessage,
+    platform::PostMessage(FWindowHandle, kSocketEventMessage,
                           static_cast<std::uintptr_t>(FSocketHandle), lparam);
   }
   return result;
