@@ -116,19 +116,19 @@ void tCheckThread::Execute() {
   FOwner->Finish(this, FRequest.action, FResult);
 }
 
-void tCheckThread::RunDialogue(Word Error) {
+void tCheckThread::RunDialogue(Word error) {
   DoneOnExit done{FDone};
-  if (Error != 0) {
+  if (error != 0) {
     SetError(kQrServerNotFound, kQrServerNotFoundText);
     return;
   }
   MakeDialogue(FRequest.protocol)->Run(*this);
 }
 
-void tCheckThread::SocketDataAvailable(TObject*, Word Error) {
+void tCheckThread::SocketDataAvailable(TObject*, Word error) {
   const int count = FSocket->RcvdCount();
   if (count <= 0) return;
-  if (Error != 0 || Terminated()) {
+  if (error != 0 || Terminated()) {
     // Take the bytes and drop them, or the socket would offer them again at once, forever.
     std::string scratch(static_cast<std::size_t>(count), '\0');
     FSocket->Receive(scratch.data(), count);
@@ -183,8 +183,8 @@ bool tCheckThread::InputsAreSafe() const {
   return safe(FRequest.user) && safe(FRequest.from) && safe(FRequest.to);
 }
 
-void tCheckThread::SocketChangeState(TObject*, TSocketState, TSocketState NewState) {
-  FState = NewState;
+void tCheckThread::SocketChangeState(TObject*, TSocketState, TSocketState new_state) {
+  FState = new_state;
 }
 
 bool tCheckThread::ReplyComplete() {
@@ -218,12 +218,12 @@ bool tCheckThread::WaitReply(const std::string& aCode) {
   FLineStart = 0;
   FAwaitingReply = true;
   // The first pass takes the reference time, as the length differs from -1.
-  std::size_t lastLength = static_cast<std::size_t>(-1);
+  std::size_t last_length = static_cast<std::size_t>(-1);
   double reference = 0;
   for (;;) {
-    if (FReply.size() != lastLength) {
+    if (FReply.size() != last_length) {
       // The limit is on silence, not on the whole reply.
-      lastLength = FReply.size();
+      last_length = FReply.size();
       reference = platform::NowSeconds();
     }
     if (TimedOut(reference)) {
@@ -268,11 +268,11 @@ void tCheckThread::SendLine(const std::string& aLine) {
 }
 
 bool tCheckThread::WaitMessageEnd() {
-  std::size_t lastLength = static_cast<std::size_t>(-1);
+  std::size_t last_length = static_cast<std::size_t>(-1);
   double reference = 0;
   while (!ReplyHasMessageEnd() && !Terminated() && FState == wsConnected) {
-    if (FReply.size() != lastLength) {
-      lastLength = FReply.size();
+    if (FReply.size() != last_length) {
+      last_length = FReply.size();
       reference = platform::NowSeconds();
     }
     if (TimedOut(reference)) break;

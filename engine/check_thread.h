@@ -68,10 +68,10 @@ class tCheckThread : public platform::Thread, private ReplyChannel {
   // Refuses, before anything is sent, a user name or address that would end its command line.
   bool InputsAreSafe() const;
 
-  void SocketDataAvailable(TObject* Sender, Word Error);
-  void SocketChangeState(TObject* Sender, TSocketState OldState, TSocketState NewState);
+  void SocketDataAvailable(TObject* sender, Word error);
+  void SocketChangeState(TObject* sender, TSocketState old_state, TSocketState new_state);
   // The socket's connection event: the protocol's dialogue runs inside it.
-  void RunDialogue(Word Error);
+  void RunDialogue(Word error);
 
   // One "sleep 100 ms, then pump": ends early when a message arrives for this thread.
   void WaitAndPump();
@@ -97,7 +97,7 @@ class tCheckThread : public platform::Thread, private ReplyChannel {
   void ConfigureSecurity();
   // Runs before the dialogue: with TLS from the first byte, judges the ended handshake. False
   // (and the session done) when the session must end.
-  bool SecureConnected(Word Error);
+  bool SecureConnected(Word error);
   // The connect phase ran out: "Timeout", or a handshake that never ended.
   void RecordConnectTimeout();
   bool WaitTls();

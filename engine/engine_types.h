@@ -14,6 +14,7 @@ enum tQrAction : int { acNone = 0, acCheck = 1, acGetMessage = 2, acDelete = 3, 
 inline constexpr int kQrActionCount = 5;
 
 // One action's result: Code 0 is success, Msg is meaningful only when Code is not 0.
+// NOLINTBEGIN(readability-identifier-naming)
 struct tQrError {
   int Code = 0;
   std::string Msg;
@@ -27,6 +28,7 @@ struct tQrMessage {
   std::string Date;
   std::string Text;
 };
+// NOLINTEND(readability-identifier-naming)
 
 // Result codes of a mail action.
 inline constexpr int kQrOk = 0;
@@ -67,14 +69,17 @@ inline constexpr const char* kQrUnsafePasswordText =
 
 // What a delete expects of the mailbox, from the last check (count and size) and from the
 // retrieved message (its unique id). A field left at its default is not verified.
+// The fields keep the names the desktop half reads them by.
+// NOLINTBEGIN(readability-identifier-naming)
 struct tDeleteGuard {
   int ExpectedCount = -1;
   int ExpectedSize = -1;
   std::string ExpectedUidl;
 };
+// NOLINTEND(readability-identifier-naming)
 
-// Events; Sender is the engine that raises them. All run on the main thread.
-using tActionEvent = std::function<void(TQuorrel* Sender, tQrAction anAction)>;
-using tOnGetPassEvent = std::function<void(TQuorrel* Sender, std::string& aPass)>;
+// Events; sender is the engine that raises them. All run on the main thread.
+using tActionEvent = std::function<void(TQuorrel* sender, tQrAction anAction)>;
+using tOnGetPassEvent = std::function<void(TQuorrel* sender, std::string& aPass)>;
 
 }  // namespace dovrik

@@ -40,9 +40,9 @@ std::string TQuorrel::UserName() const {
   return FUserName;
 }
 
-void TQuorrel::SetUserName(const std::string& Value) {
+void TQuorrel::SetUserName(const std::string& value) {
   std::lock_guard<std::mutex> guard(FLink->Lock());
-  FUserName = Value;
+  FUserName = value;
 }
 
 bool TQuorrel::CheckActive() const {
@@ -58,17 +58,17 @@ void TQuorrel::RestartTimer() {
   FTimer->SetEnabled(true);
 }
 
-void TQuorrel::SetCheckActive(bool Value) {
-  if (Value)
+void TQuorrel::SetCheckActive(bool value) {
+  if (value)
     RestartTimer();
   else
     FTimer->SetEnabled(false);
 }
 
-void TQuorrel::SetCheckEvery(int Value) {
-  Value = std::max(Value, 10);
-  if (Value == FCheckEvery) return;
-  FCheckEvery = Value;
+void TQuorrel::SetCheckEvery(int value) {
+  value = std::max(value, 10);
+  if (value == FCheckEvery) return;
+  FCheckEvery = value;
   if (CheckActive()) RestartTimer();
 }
 
@@ -76,8 +76,8 @@ int TQuorrel::TimeOut() const {
   return FLink->TimeOut();
 }
 
-void TQuorrel::SetTimeOut(int Value) {
-  FLink->SetTimeOut(std::max(Value, 10));
+void TQuorrel::SetTimeOut(int value) {
+  FLink->SetTimeOut(std::max(value, 10));
 }
 
 int TQuorrel::MessageCount() const {
@@ -173,7 +173,7 @@ bool TQuorrel::Start(tQrAction anAction, const std::function<void(SessionRequest
     throw;
   }
   // From here on the session owns itself and frees itself when its run ends.
-  session.release();
+  (void)session.release();
   return true;
 }
 

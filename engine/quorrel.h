@@ -28,21 +28,21 @@ class TQuorrel : public TComponent, private SessionHost {
 
   // ---- published properties ----
   std::string UserName() const;
-  void SetUserName(const std::string& Value);
+  void SetUserName(const std::string& value);
   const std::string& InServer() const { return FInServer; }
-  void SetInServer(const std::string& Value) { FInServer = Value; }
+  void SetInServer(const std::string& value) { FInServer = value; }
   const std::string& OutServer() const { return FOutServer; }
-  void SetOutServer(const std::string& Value) { FOutServer = Value; }
+  void SetOutServer(const std::string& value) { FOutServer = value; }
   const std::string& InPort() const { return FInPort; }
-  void SetInPort(const std::string& Value) { FInPort = Value; }
+  void SetInPort(const std::string& value) { FInPort = value; }
   const std::string& OutPort() const { return FOutPort; }
-  void SetOutPort(const std::string& Value) { FOutPort = Value; }
+  void SetOutPort(const std::string& value) { FOutPort = value; }
   bool CheckActive() const;
-  void SetCheckActive(bool Value);
+  void SetCheckActive(bool value);
   int CheckEvery() const { return FCheckEvery; }
-  void SetCheckEvery(int Value);
+  void SetCheckEvery(int value);
   int TimeOut() const;
-  void SetTimeOut(int Value);
+  void SetTimeOut(int value);
 
   tActionEvent OnActionStart;
   tActionEvent OnActionDone;
@@ -50,18 +50,18 @@ class TQuorrel : public TComponent, private SessionHost {
 
   // ---- encryption (quorrel_security.cpp); copied into each session when it starts ----
   SecurityMode InSecurity() const;
-  void SetInSecurity(SecurityMode Value);
+  void SetInSecurity(SecurityMode value);
   SecurityMode OutSecurity() const;
-  void SetOutSecurity(SecurityMode Value);
+  void SetOutSecurity(SecurityMode value);
   // SHA-256 fingerprints ("AB:CD:…", any case, colons optional) of certificates the user trusts
   // for that server although no trusted authority vouches for them.
   std::vector<std::string> InTrusted() const;
-  void SetInTrusted(std::vector<std::string> Value);
+  void SetInTrusted(std::vector<std::string> value);
   std::vector<std::string> OutTrusted() const;
-  void SetOutTrusted(std::vector<std::string> Value);
+  void SetOutTrusted(std::vector<std::string> value);
   // PEM file of the authorities to trust in place of the system's store; empty: the system's.
   std::string CaFile() const;
-  void SetCaFile(const std::string& Value);
+  void SetCaFile(const std::string& value);
   // Asked when a certificate comes from no trusted authority; unassigned: such a server is
   // refused (kQrCertUntrusted).
   tOnTrustCertificateEvent OnTrustCertificate;

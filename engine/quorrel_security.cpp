@@ -11,9 +11,9 @@ SecurityMode TQuorrel::InSecurity() const {
   return FInSecurity;
 }
 
-void TQuorrel::SetInSecurity(SecurityMode Value) {
+void TQuorrel::SetInSecurity(SecurityMode value) {
   std::lock_guard<std::mutex> guard(FLink->Lock());
-  FInSecurity = Value;
+  FInSecurity = value;
 }
 
 SecurityMode TQuorrel::OutSecurity() const {
@@ -21,9 +21,9 @@ SecurityMode TQuorrel::OutSecurity() const {
   return FOutSecurity;
 }
 
-void TQuorrel::SetOutSecurity(SecurityMode Value) {
+void TQuorrel::SetOutSecurity(SecurityMode value) {
   std::lock_guard<std::mutex> guard(FLink->Lock());
-  FOutSecurity = Value;
+  FOutSecurity = value;
 }
 
 std::vector<std::string> TQuorrel::InTrusted() const {
@@ -31,9 +31,9 @@ std::vector<std::string> TQuorrel::InTrusted() const {
   return FInTrusted;
 }
 
-void TQuorrel::SetInTrusted(std::vector<std::string> Value) {
+void TQuorrel::SetInTrusted(std::vector<std::string> value) {
   std::lock_guard<std::mutex> guard(FLink->Lock());
-  FInTrusted = std::move(Value);
+  FInTrusted = std::move(value);
 }
 
 std::vector<std::string> TQuorrel::OutTrusted() const {
@@ -41,9 +41,9 @@ std::vector<std::string> TQuorrel::OutTrusted() const {
   return FOutTrusted;
 }
 
-void TQuorrel::SetOutTrusted(std::vector<std::string> Value) {
+void TQuorrel::SetOutTrusted(std::vector<std::string> value) {
   std::lock_guard<std::mutex> guard(FLink->Lock());
-  FOutTrusted = std::move(Value);
+  FOutTrusted = std::move(value);
 }
 
 std::string TQuorrel::CaFile() const {
@@ -51,9 +51,9 @@ std::string TQuorrel::CaFile() const {
   return FCaFile;
 }
 
-void TQuorrel::SetCaFile(const std::string& Value) {
+void TQuorrel::SetCaFile(const std::string& value) {
   std::lock_guard<std::mutex> guard(FLink->Lock());
-  FCaFile = Value;
+  FCaFile = value;
 }
 
 }  // namespace dovrik

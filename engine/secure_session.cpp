@@ -14,31 +14,31 @@ namespace dovrik {
 namespace {
 
 std::string CertificateText(const TTlsPeer& aPeer) {
-  return "subject " + aPeer.Subject + ", issued by " + aPeer.Issuer + ", SHA-256 fingerprint " +
-         aPeer.Fingerprint;
+  return "subject " + aPeer.subject + ", issued by " + aPeer.issuer + ", SHA-256 fingerprint " +
+         aPeer.fingerprint;
 }
 
 }  // namespace
 
 void tCheckThread::ConfigureSecurity() {
-  FTlsParams.CaFile = FRequest.ca_file;
-  FTlsParams.Host = FRequest.server;
+  FTlsParams.ca_file = FRequest.ca_file;
+  FTlsParams.host = FRequest.server;
   if (FRequest.security == SecurityMode::kTls) FSocket->SetTlsAtConnect(FTlsParams);
 }
 
-bool tCheckThread::SecureConnected(Word Error) {
+bool tCheckThread::SecureConnected(Word error) {
   // A connection that failed is the dialogue's to report ("Server not found").
-  if (FRequest.security != SecurityMode::kTls || (Error != 0 && Error != kTlsFailedError))
+  if (FRequest.security != SecurityMode::kTls || (error != 0 && error != kTlsFailedError))
     return true;
   bool ok = false;
-  if (Error == kTlsFailedError)
+  if (error == kTlsFailedError)
     SetError(kQrTlsFailed, "No encrypted connection to " + FRequest.server + ": " +
                                FSocket->TlsFailure() + kNothingSentText);
   else
     ok = CheckCertificate();
   if (!ok) FDone = true;
   // Held bytes go out only once the certificate is judged good; a refusal closes and drops them.
-  if (ok && Error == 0) FSocket->AcceptTlsPeer();
+  if (ok && error == 0) FSocket->AcceptTlsPeer();
   return ok;
 }
 
@@ -118,22 +118,22 @@ bool tCheckThread::WaitTls() {
 bool tCheckThread::CheckCertificate() {
   const TTlsPeer& peer = FSocket->TlsPeer();
   const std::string whose = "The certificate of " + FRequest.server;
-  switch (peer.Problem) {
+  switch (peer.problem) {
     case TTlsProblem::tpNone:
       return true;
     case TTlsProblem::tpExpired:
       SetError(kQrCertExpired, whose + " has expired or is not yet valid (valid until " +
-                                   peer.NotAfter + "): " + CertificateText(peer) +
+                                   peer.not_after + "): " + CertificateText(peer) +
                                    kNothingSentText);
       return false;
     case TTlsProblem::tpWrongHost:
       SetError(kQrCertWrongHost, whose + " is for " +
-                                     (peer.Names.empty() ? peer.Subject : peer.Names) +
+                                     (peer.names.empty() ? peer.subject : peer.names) +
                                      ", not for " + FRequest.server + ": " + CertificateText(peer) +
                                      kNothingSentText);
       return false;
     case TTlsProblem::tpUntrusted: {
-      const std::string mine = NormalFingerprint(peer.Fingerprint);
+      const std::string mine = NormalFingerprint(peer.fingerprint);
       const auto& trusted = FRequest.trusted;
       const bool known =
           !mine.empty() && std::any_of(trusted.begin(), trusted.end(), [&](const std::string& t) {
@@ -145,7 +145,7 @@ bool tCheckThread::CheckCertificate() {
     case TTlsProblem::tpOther:
       break;
   }
-  SetError(kQrCertUntrusted, whose + " is not trusted (" + peer.VerifyText +
+  SetError(kQrCertUntrusted, whose + " is not trusted (" + peer.verify_text +
                                  "): " + CertificateText(peer) + kNothingSentText);
   return false;
 }
@@ -153,11 +153,11 @@ bool tCheckThread::CheckCertificate() {
 tQrTrust tCheckThread::AskTrust(const TTlsPeer& aPeer) {
   const tQrCertificate certificate{Protocol(FRequest.protocol).incoming,
                                    FRequest.server,
-                                   aPeer.Subject,
-                                   aPeer.Issuer,
-                                   aPeer.Fingerprint,
-                                   aPeer.NotAfter,
-                                   aPeer.VerifyText};
+                                   aPeer.subject,
+                                   aPeer.issuer,
+                                   aPeer.fingerprint,
+                                   aPeer.not_after,
+                                   aPeer.verify_text};
   return FOwner->AskTrust(certificate);
 }
 

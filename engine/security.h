@@ -23,6 +23,8 @@ inline constexpr int kQrCertWrongHost = -24;  // certificate for another host na
 inline constexpr int kQrAuthRefused = -25;    // SMTP login refused, or no password given
 
 // The certificate a server presented, as the trust question shows it.
+// The fields keep the names the trust question reads them by.
+// NOLINTBEGIN(readability-identifier-naming)
 struct tQrCertificate {
   bool Incoming = true;  // the incoming (POP3) server, else the outgoing (SMTP) one
   std::string Server;    // the host name or address as configured
@@ -32,6 +34,7 @@ struct tQrCertificate {
   std::string NotAfter;
   std::string Reason;  // why it is not trusted, in OpenSSL's words
 };
+// NOLINTEND(readability-identifier-naming)
 
 // trOnce lets this session go on; trAlways also adds the fingerprint to the server's trusted
 // list (InTrusted / OutTrusted), which the owner stores with the settings.
@@ -39,6 +42,6 @@ enum tQrTrust : int { trNo = 0, trOnce = 1, trAlways = 2 };
 
 // Runs on the main thread while the session waits, like OnGetPass; anAnswer is trNo on entry.
 using tOnTrustCertificateEvent =
-    std::function<void(TQuorrel* Sender, const tQrCertificate& aCertificate, tQrTrust& anAnswer)>;
+    std::function<void(TQuorrel* sender, const tQrCertificate& aCertificate, tQrTrust& anAnswer)>;
 
 }  // namespace dovrik

@@ -377,7 +377,7 @@ class BorrowedStream {
   }
   BorrowedStream(const BorrowedStream&) = delete;
   BorrowedStream& operator=(const BorrowedStream&) = delete;
-  GMimeStream* get() const { return stream_.get(); }
+  GMimeStream* Get() const { return stream_.get(); }
 
  private:
   GByteArray* array_;
@@ -386,8 +386,8 @@ class BorrowedStream {
 
 // The message as one stream: the bytes themselves, or its pieces joined without a copy.
 GRef<GMimeStream> MessageStream(const PreparedInput& input, GMimeStream* base) {
-  const auto& pieces = input.pieces();
-  if (pieces.size() == 1 && pieces[0].first == 0 && pieces[0].second == input.base().size())
+  const auto& pieces = input.Pieces();
+  if (pieces.size() == 1 && pieces[0].first == 0 && pieces[0].second == input.Base().size())
     return GRef<GMimeStream>(GMIME_STREAM(g_object_ref(base)));
   GRef<GMimeStream> cat(g_mime_stream_cat_new());
   for (const auto& [offset, length] : pieces) {
@@ -403,14 +403,14 @@ DisplayMessage DecodeForDisplay(std::string_view raw, Framing framing) {
   DisplayMessage out;
   out.is_mime = IsMimeMessage(raw, framing);
   const PreparedInput input(raw, framing);
-  if (input.base().empty()) return out;
+  if (input.Base().empty()) return out;
   GMimeParserOptions* options = DisplayParserOptions();
-  const BorrowedStream base(input.base());
-  const GRef<GMimeStream> stream = MessageStream(input, base.get());
+  const BorrowedStream base(input.Base());
+  const GRef<GMimeStream> stream = MessageStream(input, base.Get());
   const GRef<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
   const GRef<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options));
   if (!message) {
-    out.text = CrLfLines(Utf8OrWindows1252(input.bytes()));
+    out.text = CrLfLines(Utf8OrWindows1252(input.Bytes()));
     return out;
   }
   GMimeHeaderList* headers = g_mime_object_get_header_list(GMIME_OBJECT(message.get()));
@@ -425,7 +425,7 @@ DisplayMessage DecodeForDisplay(std::string_view raw, Framing framing) {
   PartWalk walk;
   walk.Visit(g_mime_message_get_mime_part(message.get()), 0);
   walk.Finish(out);
-  if (input.parts_cut()) {
+  if (input.PartsCut()) {
     out.parts_cut = true;
     if (!out.text.empty()) out.text += "\r\n";
     out.text += kPartsNotShown;

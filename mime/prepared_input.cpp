@@ -273,9 +273,9 @@ PreparedInput::PreparedInput(std::string_view raw, Framing framing) {
   pieces_.assign(1, {0, owned_.size()});
 }
 
-std::string PreparedInput::bytes() const {
+std::string PreparedInput::Bytes() const {
   std::string out;
-  for (const auto& [offset, length] : pieces_) out.append(base().substr(offset, length));
+  for (const auto& [offset, length] : pieces_) out.append(Base().substr(offset, length));
   return out;
 }
 

@@ -39,14 +39,14 @@ class PreparedInput {
   PreparedInput& operator=(const PreparedInput&) = delete;
 
   // All bytes the pieces lie in (the framed input, or the repaired copy).
-  std::string_view base() const { return repaired_ ? std::string_view(owned_) : view_; }
-  // The message is these pieces of base() one after the other (offset, length).
-  const std::vector<std::pair<std::size_t, std::size_t>>& pieces() const { return pieces_; }
+  std::string_view Base() const { return repaired_ ? std::string_view(owned_) : view_; }
+  // The message is these pieces of Base() one after the other (offset, length).
+  const std::vector<std::pair<std::size_t, std::size_t>>& Pieces() const { return pieces_; }
   // The message as one text (joins the pieces when there are several).
-  std::string bytes() const;
-  bool repaired() const { return repaired_; }
+  std::string Bytes() const;
+  bool Repaired() const { return repaired_; }
   // Parts after the first kMaxParts were cut away.
-  bool parts_cut() const { return parts_cut_; }
+  bool PartsCut() const { return parts_cut_; }
 
  private:
   std::string_view view_;

@@ -26,8 +26,10 @@ inline constexpr RegistryHive kHkeyCurrentConfig = 0x80000005;
 
 // Where every call reads and writes. The program never changes them; they are used from the
 // user-interface thread only.
+// NOLINTBEGIN(readability-identifier-naming)
 extern RegistryHive RegistryRoot;    // kHkeyCurrentUser
 extern std::string RegistryBaseKey;  // "Software\Brackwater\Projects\" (trailing backslash)
+// NOLINTEND(readability-identifier-naming)
 
 // The hive's name as written in the store ("HKEY_CURRENT_USER"), or empty for an unknown handle.
 std::string_view RegistryHiveName(RegistryHive hive);

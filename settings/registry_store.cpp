@@ -24,7 +24,7 @@ class UniqueFd {
   ~UniqueFd() {
     if (fd_ >= 0) ::close(fd_);
   }
-  int get() const { return fd_; }
+  int Get() const { return fd_; }
   // Closes now and reports the result; close can report a delayed write error.
   int Close() { return ::close(std::exchange(fd_, -1)); }
 
@@ -37,12 +37,12 @@ enum class ReadStatus { kOk, kMissing, kError };
 ReadStatus ReadWholeFile(const std::string& path, std::string& out) {
   out.clear();
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return errno == ENOENT ? ReadStatus::kMissing : ReadStatus::kError;
+  if (fd.Get() < 0) return errno == ENOENT ? ReadStatus::kMissing : ReadStatus::kError;
   struct stat st {};
-  if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
+  if (::fstat(fd.Get(), &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
   char buf[16384];
   for (;;) {
-    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
     if (n == 0) return ReadStatus::kOk;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -155,8 +155,8 @@ RegistryStore::WriteResult RegistryStore::Update(const std::function<void(RegDoc
 
   // The lock lives in a file of its own: the store file itself is replaced on every write.
   UniqueFd lock(::open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (lock.get() < 0) return WriteResult::kCannotAccess;
-  while (::flock(lock.get(), LOCK_EX) != 0) {
+  if (lock.Get() < 0) return WriteResult::kCannotAccess;
+  while (::flock(lock.Get(), LOCK_EX) != 0) {
     if (errno != EINTR) return WriteResult::kCannotAccess;
   }
 
@@ -194,12 +194,12 @@ RegistryStore::WriteResult RegistryStore::Update(const std::function<void(RegDoc
     return IsAccessError(e) ? WriteResult::kCannotAccess : WriteResult::kFailed;
   };
   UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (out.get() < 0) return fail(errno);
-  if (!WriteAll(out.get(), text) || ::fsync(out.get()) != 0 || out.Close() != 0) return fail(errno);
+  if (out.Get() < 0) return fail(errno);
+  if (!WriteAll(out.Get(), text) || ::fsync(out.Get()) != 0 || out.Close() != 0) return fail(errno);
   if (::rename(temp.c_str(), target.c_str()) != 0) return fail(errno);
   // The rename itself reaches the disk only with the directory.
   UniqueFd dir(::open(ParentDirectory(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0 && ::fsync(dir.get()) != 0 && errno != EINVAL) {
+  if (dir.Get() >= 0 && ::fsync(dir.Get()) != 0 && errno != EINVAL) {
     if (error_number != nullptr) *error_number = errno;
     return WriteResult::kFailed;
   }

@@ -31,12 +31,15 @@ SecurityMode SecurityForPort(std::string_view aPort);
 // 25 / 587 / 465 for none / starttls / tls.
 std::string UsualPort(SecurityMode aMode, bool anIncoming);
 
+// The fields keep the names the desktop half reads them by.
+// NOLINTBEGIN(readability-identifier-naming)
 struct ServerSecurity {
   SecurityMode In = SecurityMode::kNone;
   SecurityMode Out = SecurityMode::kNone;
   std::vector<std::string> InTrusted;
   std::vector<std::string> OutTrusted;
 };
+// NOLINTEND(readability-identifier-naming)
 
 // Reads the four values; the ports decide a missing or unreadable mode.
 ServerSecurity LoadServerSecurity(std::string_view anInPort, std::string_view anOutPort);

@@ -53,11 +53,11 @@ void TComponent::RemoveFreeNotification(TComponent* AComponent) {
   theirs.erase(std::remove(theirs.begin(), theirs.end(), this), theirs.end());
 }
 
-void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
+void TComponent::Notification(TComponent* AComponent, TOperation operation) {
   // A removal that concerns our owner's family is passed on to what we own.
-  if (Operation == opRemove && AComponent != nullptr) {
+  if (operation == opRemove && AComponent != nullptr) {
     for (TComponent* c : FComponents)
-      if (c != AComponent) c->Notification(AComponent, Operation);
+      if (c != AComponent) c->Notification(AComponent, operation);
   }
 }
 

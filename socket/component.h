@@ -46,7 +46,7 @@ class TComponent : public TObject {
  protected:
   // Called when AComponent is inserted into or removed from the owner's list, or is destroyed
   // while it is linked through FreeNotification.
-  virtual void Notification(TComponent* AComponent, TOperation Operation);
+  virtual void Notification(TComponent* AComponent, TOperation operation);
   void SetDestroying() { FComponentState |= csDestroying; }
 
  private:

@@ -5,46 +5,46 @@
 
 namespace dovrik {
 
-TBuffer::TBuffer(int Size) {
-  SetSize(Size);
+TBuffer::TBuffer(int size) {
+  SetSize(size);
 }
 
-void TBuffer::SetSize(int NewSize) {
-  if (NewSize <= 0) NewSize = 1514;
-  if (NewSize == FSize) return;
-  auto fresh = std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(NewSize));
+void TBuffer::SetSize(int new_size) {
+  if (new_size <= 0) new_size = 1514;
+  if (new_size == FSize) return;
+  auto fresh = std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(new_size));
   if (FReadPos != FWritePos) {
     // Shrinking below the written bytes keeps what fits rather than writing past the end.
-    FWritePos = std::min(FWritePos, NewSize);
+    FWritePos = std::min(FWritePos, new_size);
     FReadPos = std::min(FReadPos, FWritePos);
     std::memcpy(fresh.get(), FData.get(), static_cast<std::size_t>(FWritePos));
   }
   FData = std::move(fresh);
-  FSize = NewSize;
+  FSize = new_size;
 }
 
-int TBuffer::Write(const void* Src, int Len) {
+int TBuffer::Write(const void* src, int len) {
   int room = FSize - FWritePos;
-  if (room <= 0 || Len <= 0) return 0;
-  int n = std::min(room, Len);
-  std::memcpy(FData.get() + FWritePos, Src, static_cast<std::size_t>(n));
+  if (room <= 0 || len <= 0) return 0;
+  int n = std::min(room, len);
+  std::memcpy(FData.get() + FWritePos, src, static_cast<std::size_t>(n));
   FWritePos += n;
   return n;
 }
 
-void* TBuffer::Peek(int& Len) {
+void* TBuffer::Peek(int& len) {
   if (FWritePos - FReadPos <= 0) {
-    Len = 0;
+    len = 0;
     return nullptr;
   }
-  Len = FWritePos - FReadPos;
+  len = FWritePos - FReadPos;
   return FData.get() + FReadPos;
 }
 
-int TBuffer::Remove(int Len) {
+int TBuffer::Remove(int len) {
   int unsent = FWritePos - FReadPos;
-  if (unsent <= 0 || Len <= 0) return 0;
-  int n = std::min(Len, unsent);
+  if (unsent <= 0 || len <= 0) return 0;
+  int n = std::min(len, unsent);
   FReadPos += n;
   if (FReadPos == FWritePos) FReadPos = FWritePos = 0;
   return n;

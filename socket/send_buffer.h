@@ -7,19 +7,19 @@ namespace dovrik {
 
 class TBuffer {
  public:
-  explicit TBuffer(int Size);
+  explicit TBuffer(int size);
   TBuffer(const TBuffer&) = delete;
   TBuffer& operator=(const TBuffer&) = delete;
 
   // 0 or less means 1514. Keeps the written bytes; a size below WritePos keeps the first
-  // NewSize bytes and clips both positions.
-  void SetSize(int NewSize);
+  // new_size bytes and clips both positions.
+  void SetSize(int new_size);
   // Copies as many bytes as fit behind WritePos; returns how many.
-  int Write(const void* Src, int Len);
-  // The unsent bytes (nullptr and Len 0 when there are none).
-  void* Peek(int& Len);
-  // Marks up to Len unsent bytes as taken; an emptied block starts again at 0. Returns the count.
-  int Remove(int Len);
+  int Write(const void* src, int len);
+  // The unsent bytes (nullptr and len 0 when there are none).
+  void* Peek(int& len);
+  // Marks up to len unsent bytes as taken; an emptied block starts again at 0. Returns the count.
+  int Remove(int len);
 
   int Size() const { return FSize; }
   int WritePos() const { return FWritePos; }

@@ -49,10 +49,10 @@ bool TlsLayer::Pull(StreamBelow& below) {
   }
   const TTlsStep step = session_->Advance(plain_);
   QueueOutput(below);  // the handshake's answers and alerts
-  if (step == TTlsStep::tsEstablished) {
+  if (step == TTlsStep::kEstablished) {
     if (phase_ == Phase::kOpening) peer_ = session_->Peer();
     phase_ = Phase::kOpen;
-  } else if (step == TTlsStep::tsFailed) {
+  } else if (step == TTlsStep::kFailed) {
     phase_ = Phase::kFailed;
     failure_ = session_->Failure();
   } else if (n == 0 || n == StreamBelow::kBroken) {

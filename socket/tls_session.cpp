@@ -24,8 +24,8 @@ struct VerifyError {
 
 // The session's own record of verification problems, reached from the verify callback.
 int SessionIndex() {
-  static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
-  return index;
+  static const int kIndex = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return kIndex;
 }
 
 // OpenSSL's reason for the last failure on this thread, or fallback.
@@ -180,7 +180,7 @@ int RecordProblem(int ok, X509_STORE_CTX* store) {
 }  // namespace
 
 TlsSession::TlsSession(const TTlsParams& params) : impl_(std::make_unique<Impl>()) {
-  SSL_CTX* ctx = ClientContext(params.CaFile);
+  SSL_CTX* ctx = ClientContext(params.ca_file);
   ERR_clear_error();
   impl_->ssl = SSL_new(ctx);
   impl_->in = BIO_new(BIO_s_mem());
@@ -198,21 +198,21 @@ TlsSession::TlsSession(const TTlsParams& params) : impl_(std::make_unique<Impl>(
   X509_VERIFY_PARAM* param = SSL_get0_param(impl_->ssl);
   X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
   bool named = false;
-  if (IsIpv4(params.Host)) {
+  if (IsIpv4(params.host)) {
     // No server name indication for an address: it carries host names only.
-    named = X509_VERIFY_PARAM_set1_ip_asc(param, params.Host.c_str()) == 1;
-  } else if (!params.Host.empty()) {
-    named = SSL_set_tlsext_host_name(impl_->ssl, params.Host.c_str()) == 1 &&
-            SSL_set1_host(impl_->ssl, params.Host.c_str()) == 1;
+    named = X509_VERIFY_PARAM_set1_ip_asc(param, params.host.c_str()) == 1;
+  } else if (!params.host.empty()) {
+    named = SSL_set_tlsext_host_name(impl_->ssl, params.host.c_str()) == 1 &&
+            SSL_set1_host(impl_->ssl, params.host.c_str()) == 1;
   }
   if (!named)
-    throw ESocketException("TLS: cannot check certificates for the host '" + params.Host + "'");
+    throw ESocketException("TLS: cannot check certificates for the host '" + params.host + "'");
 }
 
 TlsSession::~TlsSession() = default;
 
 TTlsStep TlsSession::Fail(const std::string& why) {
-  step_ = TTlsStep::tsFailed;
+  step_ = TTlsStep::kFailed;
   failure_ = why;
   return step_;
 }
@@ -227,16 +227,16 @@ void TlsSession::Feed(const void* data, std::size_t size) {
 }
 
 TTlsStep TlsSession::Advance(std::string& plain) {
-  if (step_ == TTlsStep::tsFailed) return step_;
+  if (step_ == TTlsStep::kFailed) return step_;
   ERR_clear_error();
-  if (step_ == TTlsStep::tsHandshaking) {
+  if (step_ == TTlsStep::kHandshaking) {
     const int r = SSL_do_handshake(impl_->ssl);
     if (r != 1) {
       const int e = SSL_get_error(impl_->ssl, r);
       if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) return step_;
       return Fail(LastOpenSslError("the server broke off the handshake"));
     }
-    step_ = TTlsStep::tsEstablished;
+    step_ = TTlsStep::kEstablished;
     ReadPeer();
   }
   // Decrypt straight into the caller's text: one copy of the plain bytes, no more.
@@ -256,7 +256,7 @@ TTlsStep TlsSession::Advance(std::string& plain) {
 }
 
 bool TlsSession::Write(const void* data, std::size_t size) {
-  if (step_ != TTlsStep::tsEstablished) return false;
+  if (step_ != TTlsStep::kEstablished) return false;
   if (size == 0) return true;
   ERR_clear_error();
   std::size_t written = 0;
@@ -266,7 +266,7 @@ bool TlsSession::Write(const void* data, std::size_t size) {
 }
 
 void TlsSession::Shutdown() {
-  if (step_ != TTlsStep::tsEstablished) return;
+  if (step_ != TTlsStep::kEstablished) return;
   ERR_clear_error();
   SSL_shutdown(impl_->ssl);
   ERR_clear_error();
@@ -284,25 +284,25 @@ void TlsSession::ConsumeOutput() {
 
 void TlsSession::ReadPeer() {
   peer_ = TTlsPeer{};
-  peer_.Protocol = SSL_get_version(impl_->ssl);
+  peer_.protocol = SSL_get_version(impl_->ssl);
   X509* cert = SSL_get0_peer_certificate(impl_->ssl);
   if (cert == nullptr) {
-    peer_.Problem = TTlsProblem::tpOther;
-    peer_.VerifyText = "the server sent no certificate";
+    peer_.problem = TTlsProblem::tpOther;
+    peer_.verify_text = "the server sent no certificate";
     return;
   }
-  peer_.Subject = NameText(X509_get_subject_name(cert));
-  peer_.Issuer = NameText(X509_get_issuer_name(cert));
-  peer_.NotAfter = TimeText(X509_get0_notAfter(cert));
-  peer_.Names = AltNames(cert);
+  peer_.subject = NameText(X509_get_subject_name(cert));
+  peer_.issuer = NameText(X509_get_issuer_name(cert));
+  peer_.not_after = TimeText(X509_get0_notAfter(cert));
+  peer_.names = AltNames(cert);
   unsigned char md[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
   if (X509_digest(cert, EVP_sha256(), md, &len) == 1) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     for (unsigned int i = 0; i < len; ++i) {
-      if (i > 0) peer_.Fingerprint += ':';
-      peer_.Fingerprint += kHex[md[i] >> 4];
-      peer_.Fingerprint += kHex[md[i] & 15];
+      if (i > 0) peer_.fingerprint += ':';
+      peer_.fingerprint += kHex[md[i] >> 4];
+      peer_.fingerprint += kHex[md[i] & 15];
     }
   }
   // The worst problem decides; an expired certificate is expired whoever signed it.
@@ -327,10 +327,10 @@ void TlsSession::ReadPeer() {
   // A verification that OpenSSL failed without telling the callback still fails here.
   if (problem == TTlsProblem::tpNone && SSL_get_verify_result(impl_->ssl) != X509_V_OK) {
     problem = TTlsProblem::tpOther;
-    peer_.VerifyText = X509_verify_cert_error_string(SSL_get_verify_result(impl_->ssl));
+    peer_.verify_text = X509_verify_cert_error_string(SSL_get_verify_result(impl_->ssl));
   }
-  peer_.Problem = problem;
-  if (worst != nullptr) peer_.VerifyText = X509_verify_cert_error_string(worst->code);
+  peer_.problem = problem;
+  if (worst != nullptr) peer_.verify_text = X509_verify_cert_error_string(worst->code);
 }
 
 std::string NormalFingerprint(std::string_view text) {

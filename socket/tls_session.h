@@ -22,8 +22,8 @@
 namespace dovrik {
 
 struct TTlsParams {
-  std::string Host;    // the name (or dotted address) the certificate must be for
-  std::string CaFile;  // PEM file of trusted authorities; empty: the system's trust store
+  std::string host;     // the name (or dotted address) the certificate must be for
+  std::string ca_file;  // PEM file of trusted authorities; empty: the system's trust store
 };
 
 // What is wrong with the server's certificate, worst first.
@@ -36,20 +36,20 @@ enum class TTlsProblem {
 };
 
 struct TTlsPeer {
-  TTlsProblem Problem = TTlsProblem::tpNone;
-  std::string VerifyText;  // OpenSSL's text for the first problem found, empty when none
-  std::string Subject;     // of the server's own certificate, "CN=…, O=…"
-  std::string Issuer;
-  std::string Fingerprint;  // SHA-256 of the certificate, upper-case hex pairs joined by ':'
-  std::string NotAfter;     // "Dec 10 04:00:00 2027 GMT"
-  std::string Names;        // the names it is for (subject alternative names), comma-separated
-  std::string Protocol;     // "TLSv1.3"
+  TTlsProblem problem = TTlsProblem::tpNone;
+  std::string verify_text;  // OpenSSL's text for the first problem found, empty when none
+  std::string subject;      // of the server's own certificate, "CN=…, O=…"
+  std::string issuer;
+  std::string fingerprint;  // SHA-256 of the certificate, upper-case hex pairs joined by ':'
+  std::string not_after;    // "Dec 10 04:00:00 2027 GMT"
+  std::string names;        // the names it is for (subject alternative names), comma-separated
+  std::string protocol;     // "TLSv1.3"
 };
 
 enum class TTlsStep {
-  tsHandshaking,  // needs more bytes from the server
-  tsEstablished,  // handshake over; application data flows
-  tsFailed,       // the handshake failed or the session broke: see Failure()
+  kHandshaking,  // needs more bytes from the server
+  kEstablished,  // handshake over; application data flows
+  kFailed,       // the handshake failed or the session broke: see Failure()
 };
 
 class TlsSession {
@@ -85,7 +85,7 @@ class TlsSession {
   void ReadPeer();
 
   std::unique_ptr<Impl> impl_;
-  TTlsStep step_ = TTlsStep::tsHandshaking;
+  TTlsStep step_ = TTlsStep::kHandshaking;
   std::string failure_;
   TTlsPeer peer_;
 };

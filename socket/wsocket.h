@@ -28,7 +28,8 @@ namespace dovrik {
 
 using Word = std::uint16_t;
 using TSocket = platform::SocketHandle;
-inline constexpr TSocket INVALID_SOCKET = platform::kInvalidSocket;
+inline constexpr TSocket INVALID_SOCKET =  // NOLINT(readability-identifier-naming)
+    platform::kInvalidSocket;
 
 enum TSocketState : std::uint8_t {
   wsInvalidState = 0,
@@ -44,7 +45,7 @@ enum TSocketState : std::uint8_t {
 enum TSocketSendFlags : std::uint8_t { wsSendNormal = 0, wsSendUrgent = 1 };
 
 // An event counts as assigned when it holds a callable.
-using TSocketErrorEvent = std::function<void(TObject* Sender, Word Error)>;
+using TSocketErrorEvent = std::function<void(TObject* sender, Word Error)>;
 using TDataAvailable = TSocketErrorEvent;
 using TDataSent = TSocketErrorEvent;
 using TSessionClosed = TSocketErrorEvent;
@@ -52,8 +53,8 @@ using TSessionAvailable = TSocketErrorEvent;
 using TSessionConnected = TSocketErrorEvent;
 using TDnsLookupDone = TSocketErrorEvent;
 using TChangeState =
-    std::function<void(TObject* Sender, TSocketState OldState, TSocketState NewState)>;
-using TNotifyEvent = std::function<void(TObject* Sender)>;
+    std::function<void(TObject* sender, TSocketState old_state, TSocketState new_state)>;
+using TNotifyEvent = std::function<void(TObject* sender)>;
 
 // A (seconds, microseconds) pair of 32-bit integers.
 struct TTimeVal {
@@ -62,8 +63,8 @@ struct TTimeVal {
 };
 
 // Private message numbers of the notification window.
-inline constexpr std::uint32_t SocketEventMessage = platform::kUserMessage + 1;
-inline constexpr std::uint32_t LookupDoneMessage = platform::kUserMessage + 2;
+inline constexpr std::uint32_t kSocketEventMessage = platform::kUserMessage + 1;
+inline constexpr std::uint32_t kLookupDoneMessage = platform::kUserMessage + 2;
 
 inline constexpr int kSocketBufferSize = 1514;
 
@@ -84,14 +85,14 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   // ---- virtual operations, in slot order ----
   virtual void SetDefaults();
   virtual void BindLocal();
-  virtual void RaiseErrorFmt(const std::string& Fmt, const std::vector<TFormatArg>& Args);
+  virtual void RaiseErrorFmt(const std::string& fmt, const std::vector<TFormatArg>& args);
   virtual void RaiseError(const std::string& Msg);
   virtual bool DoDataAvailable(Word Error);
   virtual void DoSessionAvailable(Word Error);
   virtual void DoSessionConnected(Word Error);
   virtual void DoSessionClosed(Word Error);
   virtual void DoDataSent(Word Error);
-  virtual void DoChangeState(TSocketState OldState, TSocketState NewState);
+  virtual void DoChangeState(TSocketState old_state, TSocketState new_state);
   virtual void DoDnsLookupDone(Word Error);
   virtual void DoError();
   virtual void Connect();
@@ -101,23 +102,23 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   virtual void WaitForClose();
   virtual int Listen();
   virtual TSocket Accept();
-  virtual int Receive(void* Buffer, int BufferSize);
-  virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen);
+  virtual int Receive(void* Buffer, int buffer_size);
+  virtual int ReceiveFrom(void* Buffer, int buffer_size, sockaddr_in& From, int& from_len);
   virtual int Send(const void* Data, int Len);
-  virtual int SendStr(const std::string& Str);
-  virtual void DnsLookup(const std::string& HostName);
+  virtual int SendStr(const std::string& str);
+  virtual void DnsLookup(const std::string& host_name);
   virtual void CancelDnsLookup();
   virtual std::string GetPeerAddr();
-  virtual int GetPeerName(sockaddr_in& Name, int NameLen);
+  virtual int GetPeerName(sockaddr_in& Name, int name_len);
   virtual std::string GetLocalPort();
   virtual bool TimeValIsSet(const TTimeVal& T);
   virtual void TimeValClear(TTimeVal& T);
   virtual bool TimeValCompare(const TTimeVal& A, const TTimeVal& B, bool Equal);
-  virtual bool Wait(int Timeout, TSocketState DesiredState);
-  virtual void ReadLine(int Timeout, std::string& Buffer);
-  virtual int GetSockName(sockaddr_in& Name, int& NameLen);
-  virtual void Dup(TSocket NewHandle);
-  virtual void Shutdown(int How);
+  virtual bool Wait(int timeout, TSocketState desired_state);
+  virtual void ReadLine(int timeout, std::string& Buffer);
+  virtual int GetSockName(sockaddr_in& Name, int& name_len);
+  virtual void Dup(TSocket new_handle);
+  virtual void Shutdown(int how);
   virtual void Pause();
   virtual void Resume();
 
@@ -182,11 +183,11 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   //
   // Implicit TLS: every later Connect starts the handshake as soon as the connection stands, and
   // OnSessionConnected fires only when the handshake has ended, with Error 0 or kTlsFailedError.
-  void SetTlsAtConnect(std::optional<TTlsParams> Params) { tls_at_connect_ = std::move(Params); }
+  void SetTlsAtConnect(std::optional<TTlsParams> params) { tls_at_connect_ = std::move(params); }
   // TLS on the open connection (after a STARTTLS-like command); the end arrives as
   // OnTlsDone(0 or kTlsFailedError). Bytes received before the call are not part of the
   // session. Raises ESocketException when not connected or when TLS is already on.
-  void StartTls(const TTlsParams& Params);
+  void StartTls(const TTlsParams& params);
   // Stays readable after a close, until the next Connect; so do TlsPeer and TlsFailure.
   TTlsState TlsState() const;
   const TTlsPeer& TlsPeer() const;
@@ -197,20 +198,20 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   TSocketErrorEvent OnTlsDone;
 
  protected:
-  void Notification(TComponent* AComponent, TOperation Operation) override;
+  void Notification(TComponent* AComponent, TOperation operation) override;
 
   // ---- non-virtual internals ----
   void HandleSocketEvent(std::uintptr_t wparam, std::intptr_t lparam);
   void HandleLookupDone(std::uintptr_t wparam, std::intptr_t lparam);
-  void ChangeState(TSocketState NewState);
-  void CloseSocket(bool DoShutdown);
+  void ChangeState(TSocketState new_state);
+  void CloseSocket(bool do_shutdown);
   void TryToSend();
   void BufferData(const void* Data, int Len);
   void StartLine();
   void ReadLineChars();
   void HandleRead(Word Error);
   bool CheckWaitCtrl();
-  void SocketError(const std::string& FuncText);
+  void SocketError(const std::string& func_text);
   void StopWaitCtrl();  // when single-threaded and a control is assigned
   void OpenedHandle();  // a new handle became current (drops self-posted stale messages)
   // The layer over the handle (wsocket_layer.cpp); none: plain.
@@ -288,7 +289,7 @@ int ParseNumber(const std::string& Text);
 // network order. Raises ESocketException "SetAddr: Cannot convert host address '<Host>'".
 std::uint32_t ResolveHostAddr(const std::string& Host);
 // Starts the socket library once per process; raises "%s: WSAStartup error #%d" on failure.
-void StartWinsock(const std::string& LibraryName);
+void StartWinsock(const std::string& library_name);
 // Frees what OpenSSL keeps for the calling thread (its random generator, its error queue). A
 // thread that used TLS calls it once it uses TLS no more, so nothing of it is left when the thread
 // ends late, after the process has begun to exit.

@@ -144,8 +144,8 @@ void TCustomWSocket::SetProto(const std::string& Value) {
 
 // ---------------------------------------------------------------- asynchronous look-up
 
-void TCustomWSocket::DnsLookup(const std::string& HostName) {
-  if (HostName.empty()) {
+void TCustomWSocket::DnsLookup(const std::string& host_name) {
+  if (host_name.empty()) {
     RaiseError("DNS lookup: invalid host name.");
     DoDnsLookupDone(platform::kWsaEInval);
     return;
@@ -156,15 +156,16 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
   }
   FDnsResult.clear();
   FDnsResultList.clear();
-  const in_addr_t dotted = inet_addr(HostName.c_str());
+  const in_addr_t dotted = inet_addr(host_name.c_str());
   if (dotted != INADDR_NONE) {
     FDnsResult = Dotted(dotted);
     DoDnsLookupDone(0);
     return;
   }
-  FDnsTask = platform::StartHostLookup(HostName, FWindowHandle, LookupDoneMessage);
+  FDnsTask = platform::StartHostLookup(host_name, FWindowHandle, kLookupDoneMessage);
   if (FDnsTask == 0)
-    RaiseErrorFmt("%s: can't start DNS lookup, error #%d", {HostName, platform::LastSocketError()});
+    RaiseErrorFmt("%s: can't start DNS lookup, error #%d",
+                  {host_name, platform::LastSocketError()});
 }
 
 void TCustomWSocket::HandleLookupDone(std::uintptr_t wparam, std::intptr_t lparam) {
@@ -206,17 +207,17 @@ std::string TCustomWSocket::GetPeerAddr() {
   return Dotted(peer.sin_addr.s_addr);
 }
 
-int TCustomWSocket::GetPeerName(sockaddr_in& Name, int NameLen) {
+int TCustomWSocket::GetPeerName(sockaddr_in& Name, int name_len) {
   if (FState != wsConnected) return -1;
-  socklen_t len = NameLen > 0 ? static_cast<socklen_t>(NameLen) : 0;
+  socklen_t len = name_len > 0 ? static_cast<socklen_t>(name_len) : 0;
   return platform::GetPeerName(FSocketHandle, reinterpret_cast<sockaddr*>(&Name), &len) == 0 ? 0
                                                                                              : -1;
 }
 
-int TCustomWSocket::GetSockName(sockaddr_in& Name, int& NameLen) {
-  socklen_t len = NameLen > 0 ? static_cast<socklen_t>(NameLen) : 0;
+int TCustomWSocket::GetSockName(sockaddr_in& Name, int& name_len) {
+  socklen_t len = name_len > 0 ? static_cast<socklen_t>(name_len) : 0;
   const int r = platform::GetSockName(FSocketHandle, reinterpret_cast<sockaddr*>(&Name), &len);
-  if (r == 0) NameLen = static_cast<int>(len);
+  if (r == 0) name_len = static_cast<int>(len);
   return r == 0 ? 0 : -1;
 }
 

@@ -26,11 +26,11 @@ bool g_winsock_started = false;
 
 // ---------------------------------------------------------------- unit routines
 
-void StartWinsock(const std::string& LibraryName) {
+void StartWinsock(const std::string& library_name) {
   std::lock_guard<std::mutex> lock(g_unit_mutex);
   if (g_winsock_started) return;
   // The POSIX socket interface needs no start-up; the flag keeps the documented life cycle.
-  (void)LibraryName;
+  (void)library_name;
   g_winsock_started = true;
 }
 
@@ -48,9 +48,9 @@ bool WinsockStarted() {
 
 TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
   FWindowHandle = platform::AllocateHWnd([this](const platform::Message& m) {
-    if (m.msg == SocketEventMessage)
+    if (m.msg == kSocketEventMessage)
       HandleSocketEvent(m.wparam, m.lparam);
-    else if (m.msg == LookupDoneMessage)
+    else if (m.msg == kLookupDoneMessage)
       HandleLookupDone(m.wparam, m.lparam);
   });
   FBufferSize = kSocketBufferSize;
@@ -126,9 +126,9 @@ void TCustomWSocket::SetDefaults() {
   FFlushTimeout = 60;
 }
 
-void TCustomWSocket::Notification(TComponent* AComponent, TOperation Operation) {
-  TComponent::Notification(AComponent, Operation);
-  if (Operation == opRemove && AComponent != nullptr &&
+void TCustomWSocket::Notification(TComponent* AComponent, TOperation operation) {
+  TComponent::Notification(AComponent, operation);
+  if (operation == opRemove && AComponent != nullptr &&
       AComponent == static_cast<TComponent*>(FWaitCtrl))
     FWaitCtrl = nullptr;
 }
@@ -204,14 +204,14 @@ void TCustomWSocket::HandleSocketEvent(std::uintptr_t wparam, std::intptr_t lpar
   }
 }
 
-void TCustomWSocket::ChangeState(TSocketState NewState) {
+void TCustomWSocket::ChangeState(TSocketState new_state) {
   const TSocketState old = FState;
-  FState = NewState;
+  FState = new_state;
   const std::shared_ptr<bool> alive = FAlive;
-  DoChangeState(old, NewState);
+  DoChangeState(old, new_state);
   if (!*alive) return;
   if (!FMultiThreaded && FWaitCtrl != nullptr &&
-      (NewState == FWaitingFor || (FWaitingFor == wsConnected && NewState == wsClosed)))
+      (new_state == FWaitingFor || (FWaitingFor == wsConnected && new_state == wsClosed)))
     FWaitCtrl->Stop();
 }
 
@@ -243,8 +243,8 @@ void TCustomWSocket::DoDataSent(Word Error) {
   if (OnDataSent) OnDataSent(this, Error);
 }
 
-void TCustomWSocket::DoChangeState(TSocketState OldState, TSocketState NewState) {
-  if (OnChangeState) OnChangeState(this, OldState, NewState);
+void TCustomWSocket::DoChangeState(TSocketState old_state, TSocketState new_state) {
+  if (OnChangeState) OnChangeState(this, old_state, new_state);
 }
 
 void TCustomWSocket::DoDnsLookupDone(Word Error) {
@@ -330,7 +330,7 @@ void TCustomWSocket::Connect() {
     }
   }
 
-  if (platform::AsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, kMaskConnect) != 0) {
+  if (platform::AsyncSelect(FSocketHandle, FWindowHandle, kSocketEventMessage, kMaskConnect) != 0) {
     SocketError("WSAAsyncSelect");
     return;
   }
@@ -361,11 +361,11 @@ void TCustomWSocket::Abort() {
   CloseSocket(false);
 }
 
-void TCustomWSocket::Shutdown(int How) {
-  if (FSocketHandle != INVALID_SOCKET) platform::Shutdown(FSocketHandle, How);
+void TCustomWSocket::Shutdown(int how) {
+  if (FSocketHandle != INVALID_SOCKET) platform::Shutdown(FSocketHandle, how);
 }
 
-void TCustomWSocket::CloseSocket(bool DoShutdown) {
+void TCustomWSocket::CloseSocket(bool do_shutdown) {
   if (FSocketHandle == INVALID_SOCKET) {
     if (layer_) layer_->Close();
     if (FState != wsClosed) {
@@ -375,7 +375,7 @@ void TCustomWSocket::CloseSocket(bool DoShutdown) {
     return;
   }
   if (FState == wsClosed) return;
-  if (DoShutdown) {
+  if (do_shutdown) {
     ShutdownLayer();
     Shutdown(2);
   }
@@ -417,7 +417,7 @@ void TCustomWSocket::Pause() {
 void TCustomWSocket::Resume() {
   FPaused = false;
   if (FSocketHandle != INVALID_SOCKET)
-    platform::AsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, kMaskResume);
+    platform::AsyncSelect(FSocketHandle, FWindowHandle, kSocketEventMessage, kMaskResume);
 }
 
 // ---------------------------------------------------------------- waiting
@@ -426,13 +426,13 @@ void TCustomWSocket::PumpMessages() {
   platform::PumpMessages();
 }
 
-bool TCustomWSocket::Wait(int Timeout, TSocketState DesiredState) {
-  if (FState == DesiredState) return true;
-  FWaitingFor = DesiredState;
+bool TCustomWSocket::Wait(int timeout, TSocketState desired_state) {
+  if (FState == desired_state) return true;
+  FWaitingFor = desired_state;
   if (FMultiThreaded) {
-    detail::PumpUntil(detail::DeadlineAfter(Timeout), [&] { return FState == DesiredState; });
+    detail::PumpUntil(detail::DeadlineAfter(timeout), [&] { return FState == desired_state; });
   } else if (FWaitCtrl != nullptr) {
-    FWaitCtrl->SetCaption(std::to_string(Timeout));
+    FWaitCtrl->SetCaption(std::to_string(timeout));
     FWaitCtrl->SetVisible(true);
     FWaitCtrl->Run();
     if (FWaitCtrl != nullptr) FWaitCtrl->SetVisible(false);
@@ -441,7 +441,7 @@ bool TCustomWSocket::Wait(int Timeout, TSocketState DesiredState) {
     SocketError("TWSocket.Wait");
     return false;
   }
-  const bool reached = FState == DesiredState;
+  const bool reached = FState == desired_state;
   FWaitingFor = wsInvalidState;
   return reached;
 }

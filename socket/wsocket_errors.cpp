@@ -14,19 +14,19 @@ void TCustomWSocket::RaiseError(const std::string& Msg) {
   throw ESocketException(Msg);
 }
 
-void TCustomWSocket::RaiseErrorFmt(const std::string& Fmt, const std::vector<TFormatArg>& Args) {
+void TCustomWSocket::RaiseErrorFmt(const std::string& fmt, const std::vector<TFormatArg>& args) {
   if (OnError) {
-    FErrorMessage = Format(Fmt, Args);
+    FErrorMessage = Format(fmt, args);
     DoError();
     return;
   }
-  throw ESocketException(Format(Fmt, Args));
+  throw ESocketException(Format(fmt, args));
 }
 
-void TCustomWSocket::SocketError(const std::string& FuncText) {
+void TCustomWSocket::SocketError(const std::string& func_text) {
   const int code = platform::LastSocketError();
-  const std::string message =
-      "Error " + std::to_string(code) + " in function " + FuncText + "\r\n" + SocketErrorText(code);
+  const std::string message = "Error " + std::to_string(code) + " in function " + func_text +
+                              "\r\n" + SocketErrorText(code);
   if (code == platform::kWsaEConnReset || code == platform::kWsaENotConn) {
     if (FSocketHandle != INVALID_SOCKET) platform::CloseSocket(FSocketHandle);
     FSocketHandle = INVALID_SOCKET;

@@ -21,7 +21,7 @@ void TCustomWSocket::StackLayer(std::unique_ptr<StreamLayer> layer, bool reports
 void TCustomWSocket::PostSelf(int Events) {
   const auto lparam =
       platform::MakeNotifyParam(static_cast<std::uint32_t>(Events), 0, FHandleSerial);
-  platform::PostMessage(FWindowHandle, SocketEventMessage,
+  platform::PostMessage(FWindowHandle, kSocketEventMessage,
                         static_cast<std::uintptr_t>(FSocketHandle), lparam);
 }
 

@@ -58,7 +58,7 @@ int TCustomWSocket::Listen() {
     }
     ChangeState(wsListening);
   }
-  if (platform::AsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, kMaskListen) != 0) {
+  if (platform::AsyncSelect(FSocketHandle, FWindowHandle, kSocketEventMessage, kMaskListen) != 0) {
     SocketError("WSAASyncSelect");
     return -1;
   }
@@ -80,8 +80,8 @@ TSocket TCustomWSocket::Accept() {
   return FAcceptedHandle;
 }
 
-void TCustomWSocket::Dup(TSocket NewHandle) {
-  if (NewHandle == 0 || NewHandle == INVALID_SOCKET) {
+void TCustomWSocket::Dup(TSocket new_handle) {
+  if (new_handle == 0 || new_handle == INVALID_SOCKET) {
     platform::SetLastSocketError(platform::kWsaEInval);
     SocketError("Dup");
     return;
@@ -95,9 +95,9 @@ void TCustomWSocket::Dup(TSocket NewHandle) {
     }
     ChangeState(wsClosed);
   }
-  FSocketHandle = NewHandle;
+  FSocketHandle = new_handle;
   OpenedHandle();
-  if (platform::AsyncSelect(FSocketHandle, FWindowHandle, SocketEventMessage, kMaskDup) != 0) {
+  if (platform::AsyncSelect(FSocketHandle, FWindowHandle, kSocketEventMessage, kMaskDup) != 0) {
     SocketError("WSAAsyncSelect");
     return;
   }

@@ -18,9 +18,9 @@ int AddCount(int count, int n) {
 
 }  // namespace
 
-int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
-  if (layer_) return ReceiveFromLayer(Buffer, BufferSize);
-  const int n = platform::Recv(FSocketHandle, Buffer, BufferSize, 0);
+int TCustomWSocket::Receive(void* Buffer, int buffer_size) {
+  if (layer_) return ReceiveFromLayer(Buffer, buffer_size);
+  const int n = platform::Recv(FSocketHandle, Buffer, buffer_size, 0);
   if (n < 0)
     FLastError = platform::LastSocketError();
   else
@@ -28,15 +28,15 @@ int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
   return n;
 }
 
-int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen) {
-  socklen_t len = FromLen > 0 ? static_cast<socklen_t>(FromLen) : 0;
-  const int n = platform::RecvFrom(FSocketHandle, Buffer, BufferSize, 0,
+int TCustomWSocket::ReceiveFrom(void* Buffer, int buffer_size, sockaddr_in& From, int& from_len) {
+  socklen_t len = from_len > 0 ? static_cast<socklen_t>(from_len) : 0;
+  const int n = platform::RecvFrom(FSocketHandle, Buffer, buffer_size, 0,
                                    reinterpret_cast<sockaddr*>(&From), &len);
   if (n < 0) {
     FLastError = platform::LastSocketError();
   } else {
     FReadCount = AddCount(FReadCount, n);
-    FromLen = static_cast<int>(len);
+    from_len = static_cast<int>(len);
   }
   return n;
 }
@@ -146,7 +146,7 @@ void TCustomWSocket::ReadLineChars() {
   }
 }
 
-void TCustomWSocket::ReadLine(int Timeout, std::string& Buffer) {
+void TCustomWSocket::ReadLine(int timeout, std::string& Buffer) {
   if (layer_) {
     RaiseError("ReadLine: not available on a TLS connection");
     return;
@@ -156,9 +156,9 @@ void TCustomWSocket::ReadLine(int Timeout, std::string& Buffer) {
   ReadLineChars();
   if (FReadLineMode) {
     if (FMultiThreaded) {
-      detail::PumpUntil(detail::DeadlineAfter(Timeout), [&] { return !FReadLineMode; });
+      detail::PumpUntil(detail::DeadlineAfter(timeout), [&] { return !FReadLineMode; });
     } else if (FWaitCtrl != nullptr) {
-      FWaitCtrl->SetCaption(std::to_string(Timeout));
+      FWaitCtrl->SetCaption(std::to_string(timeout));
       FWaitCtrl->SetVisible(true);
       FWaitCtrl->Run();
       if (FWaitCtrl != nullptr) FWaitCtrl->SetVisible(false);

@@ -30,14 +30,14 @@ int TCustomWSocket::Send(const void* Data, int Len) {
   if (FAllSent && FSocketHandle != INVALID_SOCKET) {
     // OnDataSent always comes from the message loop, never from inside Send.
     const auto lparam = platform::MakeNotifyParam(platform::kFdWrite, 0, FHandleSerial);
-    platform::PostMessage(FWindowHandle, SocketEventMessage,
+    platform::PostMessage(FWindowHandle, kSocketEventMessage,
                           static_cast<std::uintptr_t>(FSocketHandle), lparam);
   }
   return result;
 }
 
-int TCustomWSocket::SendStr(const std::string& Str) {
-  return Send(Str.data(), static_cast<int>(Str.size()));
+int TCustomWSocket::SendStr(const std::string& str) {
+  return Send(str.data(), static_cast<int>(str.size()));
 }
 
 void TCustomWSocket::BufferData(const void* Data, int Len) {

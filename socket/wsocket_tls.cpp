@@ -12,7 +12,7 @@ const std::string kNoFailure;
 
 }  // namespace
 
-void TCustomWSocket::StartTls(const TTlsParams& Params) {
+void TCustomWSocket::StartTls(const TTlsParams& params) {
   if (FSocketHandle == INVALID_SOCKET || FState != wsConnected) {
     RaiseError("StartTls: Socket not connected");
     return;
@@ -21,7 +21,7 @@ void TCustomWSocket::StartTls(const TTlsParams& Params) {
     RaiseError("StartTls: TLS already started");
     return;
   }
-  auto layer = std::make_unique<TlsLayer>(Params);
+  auto layer = std::make_unique<TlsLayer>(params);
   tls_ = layer.get();
   StackLayer(std::move(layer), false);
 }

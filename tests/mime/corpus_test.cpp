@@ -138,8 +138,8 @@ TEST(MessageCorpus, DotStuffedPartsReadAsStored) {
     SCOPED_TRACE(dotted);
     const std::string reply = AsRetrReply(message);
     const PreparedInput prepared(reply, Framing::kPop3Reply);
-    EXPECT_EQ(prepared.pieces().size(), dotted == 3 ? 7u : 1u);
-    EXPECT_EQ(prepared.bytes(), message);
+    EXPECT_EQ(prepared.Pieces().size(), dotted == 3 ? 7u : 1u);
+    EXPECT_EQ(prepared.Bytes(), message);
     const DisplayMessage shown = DecodeForDisplay(reply, Framing::kPop3Reply);
     EXPECT_EQ(tools::DumpDisplay(shown), tools::DumpDisplay(DecodeForDisplay(message)));
     EXPECT_EQ(shown.text, text);

@@ -52,8 +52,8 @@ TEST(Limits, ThousandsOfNestedMultipartsStayCheap) {
   for (const int depth : {1'000, 100'000}) {
     const std::string message = Nested(depth, "deep inside\r\n");
     const PreparedInput prepared(message, Framing::kMessage);
-    EXPECT_EQ(Count(prepared.bytes(), "multipart/"), static_cast<std::size_t>(kMaxContainers));
-    EXPECT_EQ(Count(prepared.bytes(), "x-too-deep/"),
+    EXPECT_EQ(Count(prepared.Bytes(), "multipart/"), static_cast<std::size_t>(kMaxContainers));
+    EXPECT_EQ(Count(prepared.Bytes(), "x-too-deep/"),
               depth - static_cast<std::size_t>(kMaxContainers));
     const DisplayMessage shown = TimedDecode(message);
     EXPECT_EQ(shown.subject, "deep");
@@ -104,7 +104,7 @@ TEST(Limits, HugeHeaderLinesAreCutBetweenCharactersAndMarked) {
     EXPECT_TRUE(
         OnlyRepeats(shown.subject.substr(0, shown.subject.size() - kCutMark.size()), c.shown_unit));
     const std::size_t line =
-        PreparedInput("Subject: " + c.subject + "\r\n\r\n", Framing::kMessage).bytes().find("\r\n");
+        PreparedInput("Subject: " + c.subject + "\r\n\r\n", Framing::kMessage).Bytes().find("\r\n");
     EXPECT_LE(line, c.subject.find("\r\n") < kMaxHeaderLine ? c.subject.find("\r\n") + 9
                                                             : kMaxHeaderLine + 32);
     EXPECT_GE(line, std::min<std::size_t>(c.subject.find("\r\n"), kMaxHeaderLine - 64));
@@ -147,8 +147,8 @@ TEST(Limits, HeaderBlocksKeepTheirFirstFieldsOnly) {
        }) {
     SCOPED_TRACE(message.substr(0, 60));
     const PreparedInput prepared(message, Framing::kMessage);
-    EXPECT_LE(Count(prepared.bytes(), "X-A:"), static_cast<std::size_t>(kMaxHeaderFields));
-    EXPECT_GE(Count(prepared.bytes(), "X-A:"), static_cast<std::size_t>(kMaxHeaderFields) - 2);
+    EXPECT_LE(Count(prepared.Bytes(), "X-A:"), static_cast<std::size_t>(kMaxHeaderFields));
+    EXPECT_GE(Count(prepared.Bytes(), "X-A:"), static_cast<std::size_t>(kMaxHeaderFields) - 2);
     const DisplayMessage shown = TimedDecode(message);
     EXPECT_EQ(shown.subject, "many");
     if (message.find("rfc822") == std::string::npos) {

@@ -297,12 +297,12 @@ TEST(WSocketNotify, StaleNotificationForAnotherHandleIsIgnored) {
   ASSERT_TRUE(PumpUntil([&] { return s.State() == wsConnected && sent == 1; }));
   // A write notification for a handle the socket no longer holds, and one posted for this
   // descriptor under an older handle serial: both are dropped.
-  platform::PostMessage(s.WindowHandle(), SocketEventMessage, static_cast<std::uintptr_t>(9999),
+  platform::PostMessage(s.WindowHandle(), kSocketEventMessage, static_cast<std::uintptr_t>(9999),
                         platform::kFdWrite | platform::kFdClose);
   platform::PostMessage(
-      s.WindowHandle(), SocketEventMessage, static_cast<std::uintptr_t>(s.Handle()),
+      s.WindowHandle(), kSocketEventMessage, static_cast<std::uintptr_t>(s.Handle()),
       static_cast<std::intptr_t>(platform::kFdWrite | (std::uint64_t{0xFFF0} << 32)));
-  platform::PostMessage(s.WindowHandle(), SocketEventMessage,
+  platform::PostMessage(s.WindowHandle(), kSocketEventMessage,
                         static_cast<std::uintptr_t>(s.Handle()), platform::kFdWrite);
   ASSERT_TRUE(PumpUntil([&] { return sent == 2; }));
   platform::PumpMessages();
@@ -358,7 +358,7 @@ TEST(WSocketNotify, PauseIgnoresNotificationsUntilResume) {
   test::SendAll(peer.fd, "one");
   ASSERT_TRUE(PumpUntil([&] { return s.RcvdCount() == 3; }));
   // Even a notification posted for the handle is dropped while paused.
-  platform::PostMessage(s.WindowHandle(), SocketEventMessage,
+  platform::PostMessage(s.WindowHandle(), kSocketEventMessage,
                         static_cast<std::uintptr_t>(s.Handle()), platform::kFdRead);
   platform::PumpMessages();
   EXPECT_EQ(got, "");

@@ -65,8 +65,8 @@ TEST_F(TlsHardeningTest, WeakKeyFromTrustedAuthorityIsRefused) {
     connected_ = false;
     ASSERT_TRUE(ConnectImplicit(peer, authority.CaFile()));
     EXPECT_EQ(error_, 0);
-    EXPECT_EQ(sock_->TlsPeer().Problem, c.problem);
-    EXPECT_EQ(sock_->TlsPeer().VerifyText, c.text);
+    EXPECT_EQ(sock_->TlsPeer().problem, c.problem);
+    EXPECT_EQ(sock_->TlsPeer().verify_text, c.text);
     sock_.reset();
   }
 }
@@ -80,7 +80,7 @@ TEST_F(TlsHardeningTest, RenegotiationIsRefused) {
   TlsTestPeer peer(options);
   ASSERT_TRUE(ConnectImplicit(peer, authority.CaFile()));
   ASSERT_EQ(error_, 0);
-  EXPECT_EQ(sock_->TlsPeer().Protocol, "TLSv1.2");
+  EXPECT_EQ(sock_->TlsPeer().protocol, "TLSv1.2");
   // The peer ends the connection when the client declines; a second handshake would end the wait
   // as well, and fail below.
   ASSERT_TRUE(PumpUntil([&] { return peer.Done() || peer.ClientHellos() > 1; }));
@@ -117,7 +117,7 @@ TEST_F(TlsHardeningTest, BytesSentDuringHandshakeWaitForTheOwnersJudgement) {
     sock.OnTlsDone = [&](TObject*, Word e) {
       judged = true;
       EXPECT_EQ(e, 0);
-      EXPECT_EQ(sock.TlsPeer().Problem, TTlsProblem::tpUntrusted);
+      EXPECT_EQ(sock.TlsPeer().problem, TTlsProblem::tpUntrusted);
       if (c.judgement == Judgement::kRefuse) sock.Close();
       if (c.judgement == Judgement::kAccept) sock.AcceptTlsPeer();
       if (c.judgement == Judgement::kSendMore) sock.SendStr("PASS secret\r\n");

@@ -70,12 +70,12 @@ TEST_F(TlsSocketTest, ImplicitTlsCarriesDataBothWays) {
   EXPECT_EQ(error_, 0);
   EXPECT_EQ(state_at_connect_, tlsEstablished);
   const TTlsPeer& peer = sock_->TlsPeer();
-  EXPECT_EQ(peer.Problem, TTlsProblem::tpNone);
-  EXPECT_EQ(peer.Subject, "CN=localhost, O=Dovrik tests");
-  EXPECT_EQ(peer.Issuer, "CN=Dovrik test authority, O=Dovrik tests");
-  EXPECT_EQ(peer.Fingerprint, cert_.fingerprint);
-  EXPECT_EQ(peer.Names, "localhost, 127.0.0.1");
-  EXPECT_EQ(peer.Protocol, "TLSv1.3");
+  EXPECT_EQ(peer.problem, TTlsProblem::tpNone);
+  EXPECT_EQ(peer.subject, "CN=localhost, O=Dovrik tests");
+  EXPECT_EQ(peer.issuer, "CN=Dovrik test authority, O=Dovrik tests");
+  EXPECT_EQ(peer.fingerprint, cert_.fingerprint);
+  EXPECT_EQ(peer.names, "localhost, 127.0.0.1");
+  EXPECT_EQ(peer.protocol, "TLSv1.3");
   ASSERT_TRUE(PumpUntil([&] { return received_ == "+OK Dovrik test server ready\r\n"; }));
   sock_->SendStr("USER user\r\nLIST\r\n");
   ASSERT_TRUE(PumpUntil([&] { return received_.find("\r\n.\r\n") != std::string::npos; }));
@@ -109,8 +109,8 @@ TEST_F(TlsSocketTest, CertificateProblemsForEachKindAndHost) {
     connected_ = false;
     Connect(server->Port(), c.host);
     EXPECT_EQ(error_, 0);  // the handshake itself never refuses: the owner judges
-    EXPECT_EQ(sock_->TlsPeer().Problem, c.problem);
-    EXPECT_EQ(sock_->TlsPeer().VerifyText, c.text);
+    EXPECT_EQ(sock_->TlsPeer().problem, c.problem);
+    EXPECT_EQ(sock_->TlsPeer().verify_text, c.text);
     sock_.reset();
   }
 }
