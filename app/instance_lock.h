@@ -11,12 +11,14 @@
 #include <filesystem>
 #include <string>
 
+#include "settings/stored_values.h"
+
 namespace dovrik {
 
 class InstanceLock {
  public:
   // The instance marker, recorded in the lock file.
-  static constexpr std::uint32_t kMarker = 0x33786540;
+  static constexpr std::uint32_t kMarker = stored::kInstanceMarker;
 
   enum class State {
     kHeld,            // this process holds the lock: go on starting

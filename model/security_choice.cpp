@@ -3,18 +3,11 @@
 #include <cctype>
 #include <span>
 
+#include "platform/trim.h"
 #include "settings/security_settings.h"
 
 namespace dovrik {
 namespace {
-
-std::string LowerTrimmed(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
 
 // The usual port of a choice by number and by its service names.
 std::span<const std::string_view> UsualPortNames(SecurityMode mode, bool incoming) {
@@ -68,7 +61,7 @@ QString SecurityMeaning(SecurityMode mode) {
 
 std::optional<std::string> ProposedPort(std::string_view port, SecurityMode from, SecurityMode to,
                                         bool incoming) {
-  const std::string current = LowerTrimmed(port);
+  const std::string current = platform::LowerTrimmed(port);
   if (!current.empty() && !IsUsualPort(current, from, incoming)) return std::nullopt;
   if (!current.empty() && IsUsualPort(current, to, incoming)) return std::nullopt;
   return UsualPort(to, incoming);

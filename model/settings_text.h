@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "settings/stored_values.h"
+
 namespace dovrik {
 
 struct SettingsValues {
@@ -29,7 +31,7 @@ struct SettingsValues {
   std::string sender;
 };
 
-inline constexpr const char* kNoPasswordLine = "NoMorePass";
+using stored::kNoPasswordLine;
 
 // The defaults of a restore: every field but the last three switches, which keep their state.
 void ResetToDefaults(SettingsValues& values);

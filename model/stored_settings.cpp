@@ -2,23 +2,15 @@
 
 #include <string_view>
 
-#include "model/registry_layout.h"
 #include "settings/registry.h"
+#include "settings/stored_values.h"
 
 namespace dovrik {
 namespace {
 
 // The settings text and the encryption values share one key; that is what lets a save be a
 // single replacement of the store.
-static_assert(std::string_view(kProgramKey) == kSecurityKey);
-
-RegValue Text(const char* name, std::string value) {
-  RegValue v;
-  v.name = name;
-  v.type = RegType::kString;
-  v.text = std::move(value);
-  return v;
-}
+static_assert(stored::kSettings.key == std::string_view(kSecurityKey));
 
 // The store keeps the fingerprints separated by single blanks, empty ones left out.
 std::string JoinFingerprints(const std::vector<std::string>& list) {
@@ -31,12 +23,14 @@ std::string JoinFingerprints(const std::vector<std::string>& list) {
   return out;
 }
 
-// In the order they were always written, so a fresh store lays them out as before.
+// The rows SaveServerSecurity writes, here joined to the settings text so that a save stays one
+// replacement of the store. In the order they were always written, so a fresh store lays them out
+// as before.
 std::vector<RegValue> SecurityValues(const ServerSecurity& security) {
-  return {Text("InSecurity", SecurityText(security.In)),
-          Text("OutSecurity", SecurityText(security.Out)),
-          Text("InTrusted", JoinFingerprints(security.InTrusted)),
-          Text("OutTrusted", JoinFingerprints(security.OutTrusted))};
+  return {stored::StoredRegValue(stored::kInSecurity, SecurityText(security.In)),
+          stored::StoredRegValue(stored::kOutSecurity, SecurityText(security.Out)),
+          stored::StoredRegValue(stored::kInTrusted, JoinFingerprints(security.InTrusted)),
+          stored::StoredRegValue(stored::kOutTrusted, JoinFingerprints(security.OutTrusted))};
 }
 
 }  // namespace
@@ -47,7 +41,7 @@ StoredSettingsValue StoredSettings::load(const SettingsValues& current) const {
   ResetToDefaults(stored.values);
   std::string text;
   try {
-    text = ReadRegString(kProgramKey, kSettingsValue, "");
+    text = stored::ReadStored(stored::kSettings);
   } catch (const ERegistryException& error) {
     stored.read_error = error.what();
   }
@@ -57,9 +51,9 @@ StoredSettingsValue StoredSettings::load(const SettingsValues& current) const {
 }
 
 void StoredSettings::save(const SettingsValues& values, const ServerSecurity& security) const {
-  std::vector<RegValue> all{Text(kSettingsValue, BuildSettingsText(values))};
+  std::vector<RegValue> all{stored::StoredRegValue(stored::kSettings, BuildSettingsText(values))};
   for (RegValue& v : SecurityValues(security)) all.push_back(std::move(v));
-  WriteRegValues(kProgramKey, std::move(all));
+  WriteRegValues(stored::kProgramKey, std::move(all));
 }
 
 void StoredSettings::saveTrusted(const std::vector<std::string>& incoming,
@@ -68,22 +62,22 @@ void StoredSettings::saveTrusted(const std::vector<std::string>& incoming,
   try {
     SettingsValues ports;
     ResetToDefaults(ports);
-    ParseSettingsText(ReadRegString(kProgramKey, kSettingsValue, ""), ports);
+    ParseSettingsText(stored::ReadStored(stored::kSettings), ports);
     stored = LoadServerSecurity(ports.incoming_port, ports.outgoing_port);
   } catch (const ERegistryException&) {
     stored = LoadServerSecurity("", "");  // the unreadable text is reported when it is loaded
   }
   stored.InTrusted = incoming;
   stored.OutTrusted = outgoing;
-  WriteRegValues(kSecurityKey, SecurityValues(stored));
+  SaveServerSecurity(stored);
 }
 
 std::string StoredSettings::lastRecipient() const {
-  return ReadRegString(kProgramKey, kLastFriendValue, kDefaultRecipient);
+  return stored::ReadStored(stored::kLastFriend);
 }
 
 void StoredSettings::setLastRecipient(std::string_view recipient) const {
-  WriteRegString(kProgramKey, kLastFriendValue, recipient);
+  stored::WriteStored(stored::kLastFriend, recipient);
 }
 
 }  // namespace dovrik

@@ -29,7 +29,6 @@
 namespace dovrik {
 namespace {
 
-constexpr const char* kFontKey = "PELLORY\\BaseFont";
 // Header values are shown on one line: a label never needs more characters than this.
 constexpr qsizetype kHeaderShownChars = 1000;
 
@@ -117,7 +116,7 @@ MainWindow::MainWindow(Desktop& desktop, QWidget* parent, std::unique_ptr<TrayAd
   setOptions({});
   refresh(~0u);
   try {
-    LoadFontFromRegistry(base_font_, kFontKey);
+    LoadFontFromRegistry(base_font_, stored::kBaseFontKey);
   } catch (const ERegistryException& e) {
     qWarning("The stored base font could not be read, the default is used: %s", e.what());
   }
@@ -136,7 +135,7 @@ MainWindow::MainWindow(Desktop& desktop, QWidget* parent, std::unique_ptr<TrayAd
 
 void MainWindow::saveBaseFont() {
   try {
-    SaveFontToRegistry(base_font_, kFontKey);
+    SaveFontToRegistry(base_font_, stored::kBaseFontKey);
   } catch (const ERegistryException& e) {
     qWarning("The base font could not be saved: %s", e.what());
   }

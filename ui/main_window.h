@@ -18,6 +18,7 @@
 #include "components/lc_date.h"
 #include "desktop/font_value.h"
 #include "model/mailbox_presenter.h"
+#include "settings/stored_values.h"
 #include "ui/desktop.h"
 #include "ui/settings_window.h"
 
@@ -38,7 +39,7 @@ class TRxTray;
 class TrayAdapter;
 
 // The value the window carries for the single-instance rule.
-inline constexpr quint32 kInstanceMarker = 0x33786540;
+using stored::kInstanceMarker;
 
 class MainWindow : public QMainWindow, private MailboxView {
   Q_OBJECT

@@ -32,7 +32,7 @@ TEST_F(StoredSettingsTest, SaveWritesTheTextAndEncryptionTogetherAndLoadGivesThe
   security.InTrusted = {"AA:01", "", "BB:02"};
   StoredSettings().save(values, security);
 
-  EXPECT_EQ(Stored(kSettingsValue), BuildSettingsText(values));
+  EXPECT_EQ(Stored("Settings"), BuildSettingsText(values));
   EXPECT_EQ(Stored("InSecurity"), "starttls");
   EXPECT_EQ(Stored("OutSecurity"), "tls");
   EXPECT_EQ(Stored("InTrusted"), "AA:01 BB:02");
@@ -59,7 +59,7 @@ TEST_F(StoredSettingsTest, SaveWritesTheTextAndEncryptionTogetherAndLoadGivesThe
 }
 
 TEST_F(StoredSettingsTest, ATextTheStoreCannotReadIsReportedAndTheDefaultsStand) {
-  WriteRegInteger(kProgramKey, kSettingsValue, 7);
+  WriteRegInteger(kProgramKey, "Settings", 7);
   SettingsValues current;
   current.incoming_server = "typed.invalid";
   current.prompt_on_exit = false;  // one of the switches a load leaves alone
@@ -83,9 +83,9 @@ TEST_F(StoredSettingsTest, TrustedCertificatesAreStoredBesideTheStoredChoicesOnl
     SettingsValues values = Defaults();
     values.incoming_port = "995";
     if (c.text_readable) {
-      WriteRegString(kProgramKey, kSettingsValue, BuildSettingsText(values));
+      WriteRegString(kProgramKey, "Settings", BuildSettingsText(values));
     } else {
-      WriteRegInteger(kProgramKey, kSettingsValue, 1);
+      WriteRegInteger(kProgramKey, "Settings", 1);
     }
     WriteRegString(kProgramKey, "InSecurity", "");  // none stored: the port decides
     WriteRegString(kProgramKey, "OutSecurity", "starttls");
@@ -95,7 +95,7 @@ TEST_F(StoredSettingsTest, TrustedCertificatesAreStoredBesideTheStoredChoicesOnl
     EXPECT_EQ(Stored("InTrusted"), "CC:03") << c.what;
     EXPECT_EQ(Stored("OutTrusted"), "DD:04 EE:05") << c.what;
     if (c.text_readable) {
-      EXPECT_EQ(Stored(kSettingsValue), BuildSettingsText(values)) << c.what;
+      EXPECT_EQ(Stored("Settings"), BuildSettingsText(values)) << c.what;
     }
   }
 }
@@ -105,7 +105,7 @@ TEST_F(StoredSettingsTest, TheLastRecipientIsRememberedWithAReservedDefault) {
   EXPECT_EQ(store.lastRecipient(), kDefaultRecipient);
   store.setLastRecipient("Bo <bo@localhost>");
   EXPECT_EQ(store.lastRecipient(), "Bo <bo@localhost>");
-  EXPECT_EQ(Stored(kLastFriendValue), "Bo <bo@localhost>");
+  EXPECT_EQ(Stored("LASTFRIEND"), "Bo <bo@localhost>");
 }
 
 }  // namespace

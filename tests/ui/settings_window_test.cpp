@@ -63,7 +63,7 @@ class SettingsWindowTest : public testing::IsolatedStore {
   void setAllSwitches(bool on) {
     for (const char* name : {"CB1", "CB2", "CB3", "CB4"}) box(name).setChecked(on);
   }
-  std::string stored(const char* value = kSettingsValue) {
+  std::string stored(const char* value = "Settings") {
     return ReadRegString(kProgramKey, value, kNone);
   }
   QComboBox& list(const char* name) { return *find<QComboBox>(name); }
@@ -75,7 +75,7 @@ class SettingsWindowTest : public testing::IsolatedStore {
     box.setCurrentIndex(index);
     emit box.activated(index);
   }
-  void store(const std::string& text) { WriteRegString(kProgramKey, kSettingsValue, text); }
+  void store(const std::string& text) { WriteRegString(kProgramKey, "Settings", text); }
 
   // The fields and the engine as they are after a restore of nothing.
   void expectDefaults() {
@@ -214,7 +214,7 @@ TEST_F(SettingsWindowTest, RestoreWithNothingStoredResetsAllButTheLastThreeSwitc
   store(kStored);
   window_->restoreFromRegistry();
   ASSERT_EQ(engine_->InServer(), "127.0.0.2");
-  WriteRegString(kProgramKey, kSettingsValue, "");
+  WriteRegString(kProgramKey, "Settings", "");
   for (bool switches : {false, true}) {
     setAllSwitches(!switches);
     box("CB2").setChecked(switches);
@@ -254,7 +254,7 @@ TEST_F(SettingsWindowTest, BadStoredValuesRestoreWhatTheyCan) {
   EXPECT_TRUE(desktop_.asked().empty());
 
   // A value of the wrong type is reported, and counts as none.
-  WriteRegInteger(kProgramKey, kSettingsValue, 7);
+  WriteRegInteger(kProgramKey, "Settings", 7);
   EXPECT_FALSE(window_->restoreFromRegistry());
   ASSERT_EQ(desktop_.asked().size(), 1u);
   EXPECT_EQ(desktop_.asked()[0].kind, ScriptedDesktop::Kind::kMessage);
