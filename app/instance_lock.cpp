@@ -53,7 +53,7 @@ fs::path InstanceLock::lockFolder(std::string& error) {
     return runtime;
   }
   // Another user could make this folder first in the shared /tmp: only our own private one will do.
-  const fs::path folder = "/tmp/dovrik-" + std::to_string(::getuid());
+  fs::path folder = "/tmp/dovrik-" + std::to_string(::getuid());
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
     error = "cannot make " + folder.string() + ": " + Reason(errno);
     return {};

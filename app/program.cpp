@@ -26,7 +26,7 @@ int RunProgram(QApplication& app) {
   MainWindow main(desktop);
   main_window = &main;
   TrayPresence presence(main);
-  presence.onTrayAppeared = [&main] {
+  presence.on_tray_appeared = [&main] {
     if (main.tray().Active() && !main.tray().InTray()) main.tray().SetActive(true);
   };
   bool ending = false;

@@ -33,7 +33,7 @@ void TrayPresence::poll() {
   if (!tray_available_()) return;
   tray_ = true;
   timer_->stop();
-  if (onTrayAppeared) onTrayAppeared();
+  if (on_tray_appeared) on_tray_appeared();
 }
 
 bool TrayPresence::polling() const {

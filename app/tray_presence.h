@@ -34,7 +34,7 @@ class TrayPresence : public QObject {
   bool polling() const;
 
   // Called once when a tray has appeared after the start: the icon is put into it.
-  std::function<void()> onTrayAppeared;
+  std::function<void()> on_tray_appeared;
 
  signals:
   void closed();

@@ -18,6 +18,8 @@ class QTimer;
 
 namespace dovrik {
 
+// The control's names are its fixed surface, shared with the socket's waits.
+// NOLINTBEGIN(readability-identifier-naming)
 class TCustomWait : public QWidget, public TWaitControl {
   Q_OBJECT
  public:
@@ -74,6 +76,7 @@ class TCustomWait : public QWidget, public TWaitControl {
   int modal_result_ = 0;
   int start_count_ = 60;
 };
+// NOLINTEND(readability-identifier-naming)
 
 // Publishes the properties; adds no behaviour.
 class TWait : public TCustomWait {

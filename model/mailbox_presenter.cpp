@@ -81,7 +81,7 @@ void MailboxPresenter::checkDone() {
     const int count = engine_.MessageCount();
     const int size = engine_.MailboxSize();
     screen_.tray_new_mail = count > 0;
-    screen_.menus.delete_ = count > 0;
+    screen_.menus.delete_message = count > 0;
     changed(MailboxView::kMenus | MailboxView::kTray);
     summary = MailboxSummary(size, count);
     if (count != last_count_ || size != last_size_) {

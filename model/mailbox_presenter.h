@@ -42,11 +42,11 @@ std::string MailboxSummary(int size, int count);
 std::string OneLine(std::string_view text);
 
 struct MenuStates {
-  bool get_message = false;  // GetMessage1
-  bool reply = false;        // Reply1
-  bool save_as = false;      // Saveas1
-  bool delete_ = false;      // Delete1
-  bool abort = false;        // Abort1
+  bool get_message = false;     // GetMessage1
+  bool reply = false;           // Reply1
+  bool save_as = false;         // Saveas1
+  bool delete_message = false;  // Delete1
+  bool abort = false;           // Abort1
   bool operator==(const MenuStates&) const = default;
 };
 

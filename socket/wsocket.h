@@ -45,7 +45,7 @@ enum TSocketState : std::uint8_t {
 enum TSocketSendFlags : std::uint8_t { wsSendNormal = 0, wsSendUrgent = 1 };
 
 // An event counts as assigned when it holds a callable.
-using TSocketErrorEvent = std::function<void(TObject* sender, Word Error)>;
+using TSocketErrorEvent = std::function<void(TObject* sender, Word error)>;
 using TDataAvailable = TSocketErrorEvent;
 using TDataSent = TSocketErrorEvent;
 using TSessionClosed = TSocketErrorEvent;
@@ -86,14 +86,14 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   virtual void SetDefaults();
   virtual void BindLocal();
   virtual void RaiseErrorFmt(const std::string& fmt, const std::vector<TFormatArg>& args);
-  virtual void RaiseError(const std::string& Msg);
-  virtual bool DoDataAvailable(Word Error);
-  virtual void DoSessionAvailable(Word Error);
-  virtual void DoSessionConnected(Word Error);
-  virtual void DoSessionClosed(Word Error);
-  virtual void DoDataSent(Word Error);
+  virtual void RaiseError(const std::string& msg);
+  virtual bool DoDataAvailable(Word error);
+  virtual void DoSessionAvailable(Word error);
+  virtual void DoSessionConnected(Word error);
+  virtual void DoSessionClosed(Word error);
+  virtual void DoDataSent(Word error);
   virtual void DoChangeState(TSocketState old_state, TSocketState new_state);
-  virtual void DoDnsLookupDone(Word Error);
+  virtual void DoDnsLookupDone(Word error);
   virtual void DoError();
   virtual void Connect();
   virtual void Close();
@@ -102,21 +102,21 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   virtual void WaitForClose();
   virtual int Listen();
   virtual TSocket Accept();
-  virtual int Receive(void* Buffer, int buffer_size);
-  virtual int ReceiveFrom(void* Buffer, int buffer_size, sockaddr_in& From, int& from_len);
-  virtual int Send(const void* Data, int Len);
+  virtual int Receive(void* buffer, int buffer_size);
+  virtual int ReceiveFrom(void* buffer, int buffer_size, sockaddr_in& from, int& from_len);
+  virtual int Send(const void* data, int len);
   virtual int SendStr(const std::string& str);
   virtual void DnsLookup(const std::string& host_name);
   virtual void CancelDnsLookup();
   virtual std::string GetPeerAddr();
-  virtual int GetPeerName(sockaddr_in& Name, int name_len);
+  virtual int GetPeerName(sockaddr_in& name, int name_len);
   virtual std::string GetLocalPort();
-  virtual bool TimeValIsSet(const TTimeVal& T);
-  virtual void TimeValClear(TTimeVal& T);
-  virtual bool TimeValCompare(const TTimeVal& A, const TTimeVal& B, bool Equal);
+  virtual bool TimeValIsSet(const TTimeVal& t);
+  virtual void TimeValClear(TTimeVal& t);
+  virtual bool TimeValCompare(const TTimeVal& a, const TTimeVal& b, bool equal);
   virtual bool Wait(int timeout, TSocketState desired_state);
-  virtual void ReadLine(int timeout, std::string& Buffer);
-  virtual int GetSockName(sockaddr_in& Name, int& name_len);
+  virtual void ReadLine(int timeout, std::string& buffer);
+  virtual int GetSockName(sockaddr_in& name, int& name_len);
   virtual void Dup(TSocket new_handle);
   virtual void Shutdown(int how);
   virtual void Pause();
@@ -127,11 +127,11 @@ class TCustomWSocket : public TComponent, private StreamBelow {
 
   // ---- properties (published by TWSocket) ----
   const std::string& Addr() const { return FAddrStr; }
-  void SetAddr(const std::string& Value);
+  void SetAddr(const std::string& value);
   const std::string& Port() const { return FPortStr; }
-  void SetPort(const std::string& Value);
+  void SetPort(const std::string& value);
   const std::string& Proto() const { return FProtoStr; }
-  void SetProto(const std::string& Value);
+  void SetProto(const std::string& value);
   const std::string& DnsResult() const { return FDnsResult; }
   const std::vector<std::string>& DnsResultList() const { return FDnsResultList; }
   TSocketState State() const { return FState; }
@@ -139,14 +139,14 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   int RcvdCount();
   int LastError() const { return FLastError; }
   bool MultiThreaded() const { return FMultiThreaded; }
-  void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
+  void SetMultiThreaded(bool value) { FMultiThreaded = value; }
   // Not owned; cleared when the control is destroyed first.
   TWaitControl* WaitCtrl() const { return FWaitCtrl; }
-  void SetWaitCtrl(TWaitControl* Value);
+  void SetWaitCtrl(TWaitControl* value);
   int FlushTimeout() const { return FFlushTimeout; }
-  void SetFlushTimeout(int Value) { FFlushTimeout = Value; }
+  void SetFlushTimeout(int value) { FFlushTimeout = value; }
   TSocketSendFlags SendFlags();
-  void SetSendFlags(TSocketSendFlags Value);
+  void SetSendFlags(TSocketSendFlags value);
 
   TDataAvailable OnDataAvailable;
   TDataSent OnDataSent;
@@ -206,10 +206,10 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   void ChangeState(TSocketState new_state);
   void CloseSocket(bool do_shutdown);
   void TryToSend();
-  void BufferData(const void* Data, int Len);
+  void BufferData(const void* data, int len);
   void StartLine();
   void ReadLineChars();
-  void HandleRead(Word Error);
+  void HandleRead(Word error);
   bool CheckWaitCtrl();
   void SocketError(const std::string& func_text);
   void StopWaitCtrl();  // when single-threaded and a control is assigned
@@ -225,7 +225,7 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   int ReadBelow(void* buffer, int size) override;
   void QueueBelow(const void* data, int len) override;
   void SendNowBelow(const void* data, int len) override;
-  void PostSelf(int Events);
+  void PostSelf(int events);
 
   // ---- fields ----
   TSocket FSocketHandle = INVALID_SOCKET;
@@ -284,10 +284,10 @@ class TWSocket : public TCustomWSocket {
 // ---- unit routines ----
 
 // Leading blanks, then decimal digits while they last (32-bit wrap-around); 0 without digits.
-int ParseNumber(const std::string& Text);
+int ParseNumber(const std::string& text);
 // Dotted address, "255.255.255.255" or a host name (blocking look-up) to a 32-bit address in
 // network order. Raises ESocketException "SetAddr: Cannot convert host address '<Host>'".
-std::uint32_t ResolveHostAddr(const std::string& Host);
+std::uint32_t ResolveHostAddr(const std::string& host);
 // Starts the socket library once per process; raises "%s: WSAStartup error #%d" on failure.
 void StartWinsock(const std::string& library_name);
 // Frees what OpenSSL keeps for the calling thread (its random generator, its error queue). A

@@ -51,19 +51,19 @@ bool LookupProtocol(const std::string& name, int& number) {
 
 }  // namespace
 
-int ParseNumber(const std::string& Text) {
+int ParseNumber(const std::string& text) {
   std::size_t i = 0;
-  while (i < Text.size() && Text[i] == ' ') ++i;
+  while (i < text.size() && text[i] == ' ') ++i;
   std::uint32_t value = 0;
-  while (i < Text.size() && Text[i] >= '0' && Text[i] <= '9') {
-    value = value * 10u + static_cast<std::uint32_t>(Text[i] - '0');
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
     ++i;
   }
   return static_cast<int>(value);
 }
 
-std::uint32_t ResolveHostAddr(const std::string& Host) {
-  std::string host(platform::TrimBlanks(Host));
+std::uint32_t ResolveHostAddr(const std::string& host_text) {
+  std::string host(platform::TrimBlanks(host_text));
   if (host.size() > 255) host.resize(255);
   if (!WinsockStarted()) StartWinsock("wsock32.dll");
   const in_addr_t dotted = inet_addr(host.c_str());
@@ -72,32 +72,32 @@ std::uint32_t ResolveHostAddr(const std::string& Host) {
   std::vector<std::uint32_t> addrs;
   if (!host.empty() && platform::ResolveHostBlocking(host, addrs) == 0 && !addrs.empty())
     return addrs.front();
-  throw ESocketException(Format("SetAddr: Cannot convert host address '%s'", {Host}));
+  throw ESocketException(Format("SetAddr: Cannot convert host address '%s'", {host_text}));
 }
 
-void TCustomWSocket::SetAddr(const std::string& Value) {
-  if (FAddrAssigned && Value == FAddrStr) return;
-  FAddrStr = Value;
+void TCustomWSocket::SetAddr(const std::string& value) {
+  if (FAddrAssigned && value == FAddrStr) return;
+  FAddrStr = value;
   if (Designing()) return;
   if (FState != wsClosed) {
     RaiseError("Cannot change Addr if not closed");
     return;
   }
   FAddrAssigned = false;
-  FSockAddr.sin_addr.s_addr = ResolveHostAddr(Value);
+  FSockAddr.sin_addr.s_addr = ResolveHostAddr(value);
   FAddrAssigned = true;
 }
 
-void TCustomWSocket::SetPort(const std::string& Value) {
-  if (FPortAssigned && Value == FPortStr) return;
-  FPortStr = Value;
+void TCustomWSocket::SetPort(const std::string& value) {
+  if (FPortAssigned && value == FPortStr) return;
+  FPortStr = value;
   if (Designing()) return;
   if (FState != wsClosed) {
     RaiseError("Cannot change Port if not closed");
     return;
   }
   FPortAssigned = true;
-  const std::string text(platform::TrimBlanks(Value));
+  const std::string text(platform::TrimBlanks(value));
   if (StartsWithDigit(text)) {
     FSockAddr.sin_port = htons(static_cast<std::uint16_t>(ParseNumber(text) & 0xFFFF));
   } else {
@@ -115,15 +115,15 @@ void TCustomWSocket::SetPort(const std::string& Value) {
   FPortNum = ntohs(FSockAddr.sin_port);
 }
 
-void TCustomWSocket::SetProto(const std::string& Value) {
-  if (FProtoAssigned && Value == FProtoStr) return;
-  FProtoStr = Value;
+void TCustomWSocket::SetProto(const std::string& value) {
+  if (FProtoAssigned && value == FProtoStr) return;
+  FProtoStr = value;
   if (Designing()) return;
   if (FState != wsClosed) {
     RaiseError("Cannot change Proto if not closed");
     return;
   }
-  const std::string text(platform::TrimBlanks(Value));
+  const std::string text(platform::TrimBlanks(value));
   if (text == "not found") return;
   FProtoAssigned = true;
   if (StartsWithDigit(text)) {
@@ -207,16 +207,16 @@ std::string TCustomWSocket::GetPeerAddr() {
   return Dotted(peer.sin_addr.s_addr);
 }
 
-int TCustomWSocket::GetPeerName(sockaddr_in& Name, int name_len) {
+int TCustomWSocket::GetPeerName(sockaddr_in& name, int name_len) {
   if (FState != wsConnected) return -1;
   socklen_t len = name_len > 0 ? static_cast<socklen_t>(name_len) : 0;
-  return platform::GetPeerName(FSocketHandle, reinterpret_cast<sockaddr*>(&Name), &len) == 0 ? 0
+  return platform::GetPeerName(FSocketHandle, reinterpret_cast<sockaddr*>(&name), &len) == 0 ? 0
                                                                                              : -1;
 }
 
-int TCustomWSocket::GetSockName(sockaddr_in& Name, int& name_len) {
+int TCustomWSocket::GetSockName(sockaddr_in& name, int& name_len) {
   socklen_t len = name_len > 0 ? static_cast<socklen_t>(name_len) : 0;
-  const int r = platform::GetSockName(FSocketHandle, reinterpret_cast<sockaddr*>(&Name), &len);
+  const int r = platform::GetSockName(FSocketHandle, reinterpret_cast<sockaddr*>(&name), &len);
   if (r == 0) name_len = static_cast<int>(len);
   return r == 0 ? 0 : -1;
 }

@@ -133,10 +133,10 @@ void TCustomWSocket::Notification(TComponent* AComponent, TOperation operation) 
     FWaitCtrl = nullptr;
 }
 
-void TCustomWSocket::SetWaitCtrl(TWaitControl* Value) {
-  if (Value == FWaitCtrl) return;
+void TCustomWSocket::SetWaitCtrl(TWaitControl* value) {
+  if (value == FWaitCtrl) return;
   if (FWaitCtrl != nullptr) RemoveFreeNotification(FWaitCtrl);
-  FWaitCtrl = Value;
+  FWaitCtrl = value;
   if (FWaitCtrl != nullptr) FreeNotification(FWaitCtrl);
 }
 
@@ -221,34 +221,34 @@ void TCustomWSocket::StopWaitCtrl() {
 
 // ---------------------------------------------------------------- events
 
-bool TCustomWSocket::DoDataAvailable(Word Error) {
+bool TCustomWSocket::DoDataAvailable(Word error) {
   if (!OnDataAvailable) return false;
-  OnDataAvailable(this, Error);
+  OnDataAvailable(this, error);
   return true;
 }
 
-void TCustomWSocket::DoSessionAvailable(Word Error) {
-  if (OnSessionAvailable) OnSessionAvailable(this, Error);
+void TCustomWSocket::DoSessionAvailable(Word error) {
+  if (OnSessionAvailable) OnSessionAvailable(this, error);
 }
 
-void TCustomWSocket::DoSessionConnected(Word Error) {
-  if (OnSessionConnected) OnSessionConnected(this, Error);
+void TCustomWSocket::DoSessionConnected(Word error) {
+  if (OnSessionConnected) OnSessionConnected(this, error);
 }
 
-void TCustomWSocket::DoSessionClosed(Word Error) {
-  if (OnSessionClosed) OnSessionClosed(this, Error);
+void TCustomWSocket::DoSessionClosed(Word error) {
+  if (OnSessionClosed) OnSessionClosed(this, error);
 }
 
-void TCustomWSocket::DoDataSent(Word Error) {
-  if (OnDataSent) OnDataSent(this, Error);
+void TCustomWSocket::DoDataSent(Word error) {
+  if (OnDataSent) OnDataSent(this, error);
 }
 
 void TCustomWSocket::DoChangeState(TSocketState old_state, TSocketState new_state) {
   if (OnChangeState) OnChangeState(this, old_state, new_state);
 }
 
-void TCustomWSocket::DoDnsLookupDone(Word Error) {
-  if (OnDnsLookupDone) OnDnsLookupDone(this, Error);
+void TCustomWSocket::DoDnsLookupDone(Word error) {
+  if (OnDnsLookupDone) OnDnsLookupDone(this, error);
 }
 
 void TCustomWSocket::DoError() {
@@ -448,17 +448,17 @@ bool TCustomWSocket::Wait(int timeout, TSocketState desired_state) {
 
 // ---------------------------------------------------------------- time values
 
-bool TCustomWSocket::TimeValIsSet(const TTimeVal& T) {
-  return T.tv_sec != 0 || T.tv_usec != 0;
+bool TCustomWSocket::TimeValIsSet(const TTimeVal& t) {
+  return t.tv_sec != 0 || t.tv_usec != 0;
 }
 
-void TCustomWSocket::TimeValClear(TTimeVal& T) {
-  T.tv_sec = T.tv_usec = 0;
+void TCustomWSocket::TimeValClear(TTimeVal& t) {
+  t.tv_sec = t.tv_usec = 0;
 }
 
-bool TCustomWSocket::TimeValCompare(const TTimeVal& A, const TTimeVal& B, bool Equal) {
-  const bool same = A.tv_sec == B.tv_sec && A.tv_usec == B.tv_usec;
-  return Equal ? same : !same;
+bool TCustomWSocket::TimeValCompare(const TTimeVal& a, const TTimeVal& b, bool equal) {
+  const bool same = a.tv_sec == b.tv_sec && a.tv_usec == b.tv_usec;
+  return equal ? same : !same;
 }
 
 }  // namespace dovrik

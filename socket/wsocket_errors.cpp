@@ -5,13 +5,13 @@
 
 namespace dovrik {
 
-void TCustomWSocket::RaiseError(const std::string& Msg) {
+void TCustomWSocket::RaiseError(const std::string& msg) {
   if (OnError) {
-    FErrorMessage = Msg;
+    FErrorMessage = msg;
     DoError();
     return;
   }
-  throw ESocketException(Msg);
+  throw ESocketException(msg);
 }
 
 void TCustomWSocket::RaiseErrorFmt(const std::string& fmt, const std::vector<TFormatArg>& args) {

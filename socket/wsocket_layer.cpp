@@ -18,9 +18,9 @@ void TCustomWSocket::StackLayer(std::unique_ptr<StreamLayer> layer, bool reports
   TryToSend();
 }
 
-void TCustomWSocket::PostSelf(int Events) {
+void TCustomWSocket::PostSelf(int events) {
   const auto lparam =
-      platform::MakeNotifyParam(static_cast<std::uint32_t>(Events), 0, FHandleSerial);
+      platform::MakeNotifyParam(static_cast<std::uint32_t>(events), 0, FHandleSerial);
   platform::PostMessage(FWindowHandle, kSocketEventMessage,
                         static_cast<std::uintptr_t>(FSocketHandle), lparam);
 }

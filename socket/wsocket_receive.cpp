@@ -18,9 +18,9 @@ int AddCount(int count, int n) {
 
 }  // namespace
 
-int TCustomWSocket::Receive(void* Buffer, int buffer_size) {
-  if (layer_) return ReceiveFromLayer(Buffer, buffer_size);
-  const int n = platform::Recv(FSocketHandle, Buffer, buffer_size, 0);
+int TCustomWSocket::Receive(void* buffer, int buffer_size) {
+  if (layer_) return ReceiveFromLayer(buffer, buffer_size);
+  const int n = platform::Recv(FSocketHandle, buffer, buffer_size, 0);
   if (n < 0)
     FLastError = platform::LastSocketError();
   else
@@ -28,10 +28,10 @@ int TCustomWSocket::Receive(void* Buffer, int buffer_size) {
   return n;
 }
 
-int TCustomWSocket::ReceiveFrom(void* Buffer, int buffer_size, sockaddr_in& From, int& from_len) {
+int TCustomWSocket::ReceiveFrom(void* buffer, int buffer_size, sockaddr_in& from, int& from_len) {
   socklen_t len = from_len > 0 ? static_cast<socklen_t>(from_len) : 0;
-  const int n = platform::RecvFrom(FSocketHandle, Buffer, buffer_size, 0,
-                                   reinterpret_cast<sockaddr*>(&From), &len);
+  const int n = platform::RecvFrom(FSocketHandle, buffer, buffer_size, 0,
+                                   reinterpret_cast<sockaddr*>(&from), &len);
   if (n < 0) {
     FLastError = platform::LastSocketError();
   } else {
@@ -51,9 +51,9 @@ int TCustomWSocket::RcvdCount() {
   return n;
 }
 
-void TCustomWSocket::HandleRead(Word Error) {
+void TCustomWSocket::HandleRead(Word error) {
   if (layer_) {
-    HandleLayerRead(Error);
+    HandleLayerRead(error);
     return;
   }
   const std::shared_ptr<bool> alive = FAlive;
@@ -62,7 +62,7 @@ void TCustomWSocket::HandleRead(Word Error) {
       FLastError = 0;
       if (FReadLineMode) {
         ReadLineChars();
-      } else if (!DoDataAvailable(Error)) {
+      } else if (!DoDataAvailable(error)) {
         return;  // no handler: the bytes stay in the platform's queue
       }
       if (!*alive) return;  // a handler freed the socket
@@ -146,7 +146,7 @@ void TCustomWSocket::ReadLineChars() {
   }
 }
 
-void TCustomWSocket::ReadLine(int timeout, std::string& Buffer) {
+void TCustomWSocket::ReadLine(int timeout, std::string& buffer) {
   if (layer_) {
     RaiseError("ReadLine: not available on a TLS connection");
     return;
@@ -164,7 +164,7 @@ void TCustomWSocket::ReadLine(int timeout, std::string& Buffer) {
       if (FWaitCtrl != nullptr) FWaitCtrl->SetVisible(false);
     }
   }
-  Buffer = FLineBuffer;
+  buffer = FLineBuffer;
 }
 
 void TCustomWSocket::WaitForClose() {

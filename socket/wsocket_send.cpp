@@ -9,7 +9,7 @@
 
 namespace dovrik {
 
-int TCustomWSocket::Send(const void* Data, int Len) {
+int TCustomWSocket::Send(const void* data, int len) {
   if (FState != wsConnected) {
     platform::SetLastSocketError(platform::kWsaENotConn);
     SocketError("Send");
@@ -17,11 +17,11 @@ int TCustomWSocket::Send(const void* Data, int Len) {
   }
   FAllSent = false;
   int result = 0;
-  if (Len > 0) {
-    result = Len;
+  if (len > 0) {
+    result = len;
     if (!layer_) {
-      BufferData(Data, Len);
-    } else if (!layer_->Send(*this, Data, Len)) {
+      BufferData(data, len);
+    } else if (!layer_->Send(*this, data, len)) {
       RaiseError("Send: " + layer_->Broken());
       return -1;
     }
@@ -40,16 +40,16 @@ int TCustomWSocket::SendStr(const std::string& str) {
   return Send(str.data(), static_cast<int>(str.size()));
 }
 
-void TCustomWSocket::BufferData(const void* Data, int Len) {
-  if (Len <= 0) return;
+void TCustomWSocket::BufferData(const void* data, int len) {
+  if (len <= 0) return;
   if (FSendBufferList.empty()) FSendBufferList.push_back(std::make_unique<TBuffer>(FBufferSize));
   TBuffer* target = FSendBufferList.back().get();
-  const auto* p = static_cast<const unsigned char*>(Data);
+  const auto* p = static_cast<const unsigned char*>(data);
   for (;;) {
-    const int n = target->Write(p, Len);
-    if (n >= Len) return;
+    const int n = target->Write(p, len);
+    if (n >= len) return;
     p += n;
-    Len -= n;
+    len -= n;
     FSendBufferList.push_back(std::make_unique<TBuffer>(FBufferSize));
     target = FSendBufferList.back().get();
   }
@@ -171,8 +171,8 @@ TSocketSendFlags TCustomWSocket::SendFlags() {
   }
 }
 
-void TCustomWSocket::SetSendFlags(TSocketSendFlags Value) {
-  switch (Value) {
+void TCustomWSocket::SetSendFlags(TSocketSendFlags value) {
+  switch (value) {
     case wsSendNormal:
       FSendFlagsValue = 0;
       break;

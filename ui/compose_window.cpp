@@ -90,14 +90,14 @@ ComposeWindow::ComposeWindow(Desktop& desktop, std::function<std::string()> send
 ComposeWindow::~ComposeWindow() = default;
 
 bool ComposeWindow::compose(const std::string& subject, const std::string& to,
-                            const std::string& body, bool isReply) {
+                            const std::string& body, bool is_reply) {
   const std::string composed = ComposeText(sender_text_ ? sender_text_() : std::string(), to,
-                                           subject, MailDate(now_()), body, isReply);
+                                           subject, MailDate(now_()), body, is_reply);
   memo_->setPlainText(ShownText(composed, shown_as_latin1_));
   memo_->moveCursor(QTextCursor::Start);
   memo_->setFocus();
-  setWindowTitle(ComposeCaption(isReply));
-  setAccessibleName(ComposeCaption(isReply));
+  setWindowTitle(ComposeCaption(is_reply));
+  setAccessibleName(ComposeCaption(is_reply));
   setResult(QDialog::Rejected);
   return desktop_.runModal(*this) == QDialog::Accepted;
 }

@@ -31,7 +31,7 @@ class ComposeWindow : public QDialog {
   // Fills the window (see ComposeText) and shows it modally; true when it closed with Send or
   // Enter, false with Ignore, Esc or the close button.
   bool compose(const std::string& subject, const std::string& to, const std::string& body,
-               bool isReply);
+               bool is_reply);
 
   // Memo1's whole text as bytes, each line ended by CR LF. The bytes come back as they went in
   // when the text was shown as Latin-1 (not valid UTF-8) and the user typed nothing beyond it;

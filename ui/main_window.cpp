@@ -196,7 +196,7 @@ void MainWindow::connectWindows(SettingsWindow* settings, PasswordPrompt* prompt
     };
   }
   if (settings && prompt) {
-    settings->onIncomingIdentityChanged = [this] {
+    settings->on_incoming_identity_changed = [this] {
       if (prompt_) prompt_->forgetPassword();
     };
   }
@@ -277,7 +277,7 @@ void MainWindow::refreshMenus() {
   actions_["GetMessage1"]->setEnabled(m.get_message);
   actions_["Reply1"]->setEnabled(m.reply);
   actions_["Saveas1"]->setEnabled(m.save_as);
-  actions_["Delete1"]->setEnabled(m.delete_);
+  actions_["Delete1"]->setEnabled(m.delete_message);
   actions_["Abort1"]->setEnabled(m.abort);
 }
 

@@ -108,11 +108,11 @@ QAccessibleInterface* Factory(const QString&, QObject* object) {
 }  // namespace
 
 void InstallMessageTabBarAccessibility() {
-  static const bool installed = [] {
+  static const bool kInstalled = [] {
     QAccessible::installFactory(Factory);
     return true;
   }();
-  (void)installed;
+  (void)kInstalled;
 }
 
 void MessageTabBarAccessibilityReset(MessageTabBar* bar) {

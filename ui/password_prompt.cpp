@@ -21,10 +21,10 @@ namespace {
 class AmpersandEchoStyle : public QProxyStyle {
  public:
   int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                QStyleHintReturn* returnData) const override {
+                QStyleHintReturn* return_data) const override {
     if (hint == SH_LineEdit_PasswordCharacter) return '&';
     if (hint == SH_LineEdit_PasswordMaskDelay) return 0;
-    return QProxyStyle::styleHint(hint, option, widget, returnData);
+    return QProxyStyle::styleHint(hint, option, widget, return_data);
   }
 };
 
@@ -32,12 +32,12 @@ constexpr int kDefaultTimeout = 20;
 
 }  // namespace
 
-PasswordPrompt::PasswordPrompt(Desktop& desktop, std::function<QString()> timeoutText,
+PasswordPrompt::PasswordPrompt(Desktop& desktop, std::function<QString()> timeout_text,
                                QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
       desktop_(desktop),
-      timeout_text_(std::move(timeoutText)),
+      timeout_text_(std::move(timeout_text)),
       prompt_label_(new QLabel(QStringLiteral("Enter your password"), this)),
       password_edit_(new QLineEdit(QString::fromLatin1(kPlaceholder), this)),
       send_button_(new QPushButton(QStringLiteral("Send"), this)),

@@ -29,7 +29,8 @@ class PasswordPrompt : public QDialog {
   static constexpr const char* kPlaceholder = "pass";
 
   // timeoutText: the settings window's "Timeout" field, read at every tick of the countdown.
-  PasswordPrompt(Desktop& desktop, std::function<QString()> timeoutText, QWidget* parent = nullptr);
+  PasswordPrompt(Desktop& desktop, std::function<QString()> timeout_text,
+                 QWidget* parent = nullptr);
   ~PasswordPrompt() override;
 
   // True with the password in pass when one is available: the confirmed one at once, or the one

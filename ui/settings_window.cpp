@@ -290,7 +290,7 @@ void SettingsWindow::trustCertificate(const tQrCertificate& certificate, tQrTrus
 void SettingsWindow::formCreate() {
   if (restoreFromRegistry()) {
     main_.engine->SetCheckActive(true);
-    if (main_.checkNow) main_.checkNow();
+    if (main_.check_now) main_.check_now();
   } else if (desktop_.runModal(*this) == QDialog::Accepted) {
     main_.engine->SetCheckActive(true);
   }
@@ -325,8 +325,8 @@ void SettingsWindow::applySettings() {
   const bool security_changed = ApplySecurityToEngine(security(), *main_.engine);
   check_every_->setText(DisplayText(applied.check_every));
   timeout_->setText(DisplayText(applied.timeout));
-  if ((identity_changed || security_changed) && onIncomingIdentityChanged)
-    onIncomingIdentityChanged();
+  if ((identity_changed || security_changed) && on_incoming_identity_changed)
+    on_incoming_identity_changed();
 }
 
 bool SettingsWindow::popupOnNewMessage() const {
@@ -349,7 +349,7 @@ QString SettingsWindow::timeoutText() const {
 }
 
 void SettingsWindow::showEvent(QShowEvent* event) {
-  log_view_->setPlainText(main_.logLines ? main_.logLines().join(QLatin1Char('\n')) : QString());
+  log_view_->setPlainText(main_.log_lines ? main_.log_lines().join(QLatin1Char('\n')) : QString());
   if (const QScreen* screen = this->screen())
     move(screen->availableGeometry().center() - rect().center());
   QDialog::showEvent(event);

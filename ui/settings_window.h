@@ -35,9 +35,9 @@ class TQuorrel;
 
 // What the settings window needs of the main window.
 struct MainWindowLink {
-  TQuorrel* engine = nullptr;             // Quorrel1; outlives the settings window
-  std::function<void()> checkNow;         // CheckNow
-  std::function<QStringList()> logLines;  // FLog: the credits and log lines, read at each showing
+  TQuorrel* engine = nullptr;              // Quorrel1; outlives the settings window
+  std::function<void()> check_now;         // CheckNow
+  std::function<QStringList()> log_lines;  // FLog: the credits and log lines, read at each showing
 };
 
 class SettingsWindow : public QDialog {
@@ -82,7 +82,7 @@ class SettingsWindow : public QDialog {
   SecurityMode outgoingSecurity() const;  // OutSecurity
 
   // Set by the program: forget the remembered password, which was given for the old server.
-  std::function<void()> onIncomingIdentityChanged;
+  std::function<void()> on_incoming_identity_changed;
 
  protected:
   // FormShow: copies the main window's credits and log text into Memo1, and centres the window.

@@ -27,7 +27,7 @@ TEST(TrayPresence, NoTrayShowsAndMinimisesUntilATrayAppears) {
   bool tray = false;
   TrayPresence presence(window, [&] { return tray; });
   int appeared = 0;
-  presence.onTrayAppeared = [&] { ++appeared; };
+  presence.on_tray_appeared = [&] { ++appeared; };
   presence.start();
   EXPECT_TRUE(window.isVisible());
   EXPECT_TRUE(presence.polling());

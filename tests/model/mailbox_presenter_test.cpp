@@ -118,7 +118,7 @@ TEST_F(PresenterTest, FirstCheckOfAnEmptyMailbox) {
   EXPECT_EQ(s.text, kNoMessagesText);
   EXPECT_FALSE(s.header_visible);
   EXPECT_FALSE(s.tray_new_mail);
-  EXPECT_FALSE(s.menus.delete_);
+  EXPECT_FALSE(s.menus.delete_message);
   EXPECT_FALSE(s.menus.abort);
   EXPECT_EQ(s.status[0], "0 bytes in 0 message(s)");
   EXPECT_EQ(s.status_hint, s.status[0]);
@@ -146,7 +146,7 @@ TEST_F(PresenterTest, FirstCheckWithMailBuildsTabsAndFetchesTheFirst) {
   EXPECT_EQ(s.text, kPleaseWaitText);
   EXPECT_FALSE(s.header_visible);
   EXPECT_TRUE(s.tray_new_mail);
-  EXPECT_TRUE(s.menus.delete_);
+  EXPECT_TRUE(s.menus.delete_message);
   EXPECT_EQ(s.status[2], "Getting message");  // the fetch started as the check ended
   EXPECT_EQ(s.tray_hint, s.status[0]);        // set by the check end, after the fetch's start
   EXPECT_EQ(view_.popups, 1);
@@ -158,10 +158,12 @@ TEST_F(PresenterTest, FirstCheckWithMailBuildsTabsAndFetchesTheFirst) {
   EXPECT_EQ(s.header.Subject, "First");
   EXPECT_EQ(s.header.Date, "Mon, 5 Jan 2026 10:00:00 +0000");
   EXPECT_EQ(s.text, "first body\r\n");
-  EXPECT_EQ(
-      (MenuStates{
-          .get_message = false, .reply = true, .save_as = true, .delete_ = true, .abort = false}),
-      s.menus);
+  EXPECT_EQ((MenuStates{.get_message = false,
+                        .reply = true,
+                        .save_as = true,
+                        .delete_message = true,
+                        .abort = false}),
+            s.menus);
   EXPECT_EQ(s.tray_hint, s.status[0]);
   EXPECT_EQ(s.status[2], "");
   ASSERT_NE(presenter_->selectedText(), nullptr);
@@ -280,10 +282,12 @@ TEST_F(PresenterTest, AFailedFetchStoresNothingAndOffersToFetchAgain) {
   EXPECT_FALSE(Screen().header_visible);
   EXPECT_NE(Screen().text.find("-ERR busy"), std::string::npos);
   EXPECT_NE(Screen().text.find(kClickGetText), std::string::npos);
-  EXPECT_EQ(
-      (MenuStates{
-          .get_message = true, .reply = false, .save_as = false, .delete_ = true, .abort = false}),
-      Screen().menus);
+  EXPECT_EQ((MenuStates{.get_message = true,
+                        .reply = false,
+                        .save_as = false,
+                        .delete_message = true,
+                        .abort = false}),
+            Screen().menus);
 
   UseServer(good);  // trying again works
   ASSERT_TRUE(presenter_->getSelected());

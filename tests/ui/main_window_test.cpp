@@ -280,12 +280,12 @@ TEST_F(MainWindowTest, TheOtherWindowsAreWiredIn) {
   EXPECT_EQ(w.textView().toPlainText(), kClickGetText);  // CB2 read live
   EXPECT_TRUE(w.action("GetMessage1")->isEnabled());
   EXPECT_EQ(compose.textArea().font(), w.baseFont());
-  EXPECT_EQ(w.link().logLines(), w.logLines());
+  EXPECT_EQ(w.link().log_lines(), w.logLines());
 
   ASSERT_TRUE(w.getSelected());  // no prompt now: the confirmed password is given
   ASSERT_TRUE(Idle());
   EXPECT_EQ(w.textView().toPlainText(), "x\n");
-  settings.onIncomingIdentityChanged();
+  settings.on_incoming_identity_changed();
   EXPECT_FALSE(prompt.passConfirmed());
   w.connectWindows(nullptr, nullptr, nullptr);
 }

@@ -303,7 +303,7 @@ TEST_F(SettingsWindowTest, TheLogViewIsFilledAtEachShowing) {
 // The remembered password belongs to one incoming server, port and user name.
 TEST_F(SettingsWindowTest, ChangingTheIncomingServerPortOrUserForgetsTheConfirmedPassword) {
   PasswordPrompt prompt(desktop_, [this] { return window_->timeoutText(); });
-  window_->onIncomingIdentityChanged = [&prompt] { prompt.forgetPassword(); };
+  window_->on_incoming_identity_changed = [&prompt] { prompt.forgetPassword(); };
   window_->restoreFromRegistry();
   const std::pair<const char*, bool> fields[] = {
       {"Edit1", true},  {"Edit4", true},        {"Edit2", true},  {"InSecurity", true},
