@@ -93,6 +93,9 @@ bool Pop3Dialogue::Login() {
 bool Pop3Dialogue::PasswordLoop() {
   bool retry = false;
   for (;;) {
+    // No password can help a connection that is gone or a reply stopped for its size, and
+    // clearing the failure below would then report the session as a success.
+    if (!channel_->Connected() || channel_->StoppedForSize()) return false;
     if (!channel_->RequestPassword()) return false;
     const std::string& pass = channel_->Password();
     channel_->ClearFailure();

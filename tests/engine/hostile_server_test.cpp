@@ -113,6 +113,37 @@ TEST_F(EngineTest, OverlongReplyLineClosesTheConnection) {
   }
 }
 
+TEST_F(EngineTest, AFailedAccessProbeThatNoPasswordCanMendAsksForNone) {
+  // LIST's answer is an endless line, or the server hangs up instead of answering: the session
+  // keeps that failure and neither asks for a password nor reports success.
+  struct Case {
+    std::string refusal;
+    int code;
+  };
+  const std::vector<Case> cases = {
+      {"-ERR " + std::string(kMaxReplyLineBytes + 4096, 'x'), kQrReplyLineTooLong},
+      {"", kQrException},  // as any session whose server hung up mid-dialogue
+  };
+  for (const auto& c : cases) {
+    MailBehaviour b;
+    b.refuse = "LIST";
+    b.refusal = c.refusal;
+    if (c.refusal.empty()) {
+      b.refuse.clear();
+      b.unanswered = "LIST";
+      b.unanswered_closes = true;
+    }
+    auto& server = Pop3(b);
+    GivePassword({"secret", "secret"});
+    done_.clear();
+    ASSERT_TRUE(engine_->Check());
+    ASSERT_TRUE(AwaitDone());
+    EXPECT_EQ(engine_->ErrorCode(acCheck), c.code) << c.code;
+    EXPECT_EQ(pass_calls_, 0u) << c.code;
+    EXPECT_EQ(server.Received(0), "USER user\r\nLIST\r\n") << c.code;
+  }
+}
+
 TEST_F(EngineTest, EndlessMessageStopsAtTheBoundWithBoundedMemory) {
 #if defined(__SANITIZE_THREAD__)
   // 256 MiB through the race detector takes many minutes; the stop itself is the same one the
