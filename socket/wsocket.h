@@ -216,7 +216,8 @@ class TCustomWSocket : public TComponent, private StreamBelow {
   void OpenedHandle();  // a new handle became current (drops self-posted stale messages)
   // The layer over the handle (wsocket_layer.cpp); none: plain.
   void StackLayer(std::unique_ptr<StreamLayer> layer, bool reports_connect);
-  void StackTlsAtConnect();
+  // False when no session could be made; the caller then reports the connection as failed.
+  bool StackTlsAtConnect();
   void HandleLayerRead(Word error);
   void LayerOpened();
   void ReleaseHeld();

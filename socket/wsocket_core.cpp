@@ -161,12 +161,17 @@ void TCustomWSocket::HandleSocketEvent(std::uintptr_t wparam, std::intptr_t lpar
   auto current = [&] { return *alive && FSocketHandle == s && !FPaused; };
 
   if (events & platform::kFdConnect) {
+    // The TLS layer goes on before anyone hears of the connection, so that what a handler sends
+    // on hearing it goes out encrypted, never in clear.
+    const bool tls = error == 0 && tls_at_connect_ && FSocketType == SOCK_STREAM;
+    const bool tls_failed = tls && !StackTlsAtConnect();
     ChangeState(wsConnected);
     if (!*alive) return;
-    if (error == 0 && tls_at_connect_ && FSocketType == SOCK_STREAM)
-      StackTlsAtConnect();  // OnSessionConnected waits for the handshake's end
-    else
+    if (!tls)
       DoSessionConnected(error);
+    else if (tls_failed)
+      DoSessionConnected(kTlsFailedError);
+    // Otherwise OnSessionConnected waits for the handshake's end.
     if (!*alive) return;
     if (error != 0 && FState != wsClosed && FSocketHandle == s) Close();
     if (!current()) return;

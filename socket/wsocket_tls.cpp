@@ -26,7 +26,7 @@ void TCustomWSocket::StartTls(const TTlsParams& params) {
   StackLayer(std::move(layer), false);
 }
 
-void TCustomWSocket::StackTlsAtConnect() {
+bool TCustomWSocket::StackTlsAtConnect() {
   std::unique_ptr<TlsLayer> layer;
   try {
     layer = std::make_unique<TlsLayer>(*tls_at_connect_);
@@ -36,8 +36,8 @@ void TCustomWSocket::StackTlsAtConnect() {
   }
   tls_ = layer.get();
   const bool failed = layer->State() == StreamLayer::Phase::kFailed;
-  StackLayer(std::move(layer), !failed);  // OnSessionConnected waits for the handshake's end
-  if (failed) DoSessionConnected(kTlsFailedError);
+  StackLayer(std::move(layer), !failed);
+  return !failed;
 }
 
 TTlsState TCustomWSocket::TlsState() const {

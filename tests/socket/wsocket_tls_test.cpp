@@ -88,6 +88,29 @@ TEST_F(TlsSocketTest, ImplicitTlsCarriesDataBothWays) {
   EXPECT_EQ(sock_->State(), wsClosed);
 }
 
+TEST_F(TlsSocketTest, WhatIsSentOnHearingOfTheConnectionGoesOutEncrypted) {
+  auto server = Server(CertKind::kGood, tools::MailTls::kImplicit);
+  sock_ = std::make_unique<TWSocket>();
+  sock_->SetMultiThreaded(true);
+  sock_->SetAddr("127.0.0.1");
+  sock_->SetPort(std::to_string(server->Port()));
+  sock_->SetTlsAtConnect(TTlsParams{"127.0.0.1", authority_->CaFile()});
+  sock_->OnChangeState = [this](TObject*, TSocketState, TSocketState now) {
+    if (now == wsConnected) sock_->SendStr("USER user\r\n");
+  };
+  sock_->OnSessionConnected = [this](TObject*, Word e) {
+    connected_ = true;
+    error_ = e;
+  };
+  sock_->Connect();
+  ASSERT_TRUE(PumpUntil([&] { return connected_; }));
+  ASSERT_EQ(error_, 0);
+  sock_->AcceptTlsPeer();
+  ASSERT_TRUE(PumpUntil([&] { return server->Received(0) == "USER user\r\n"; }));
+  EXPECT_EQ(server->ReceivedInClear(0), "");
+  EXPECT_TRUE(server->Encrypted(0));
+}
+
 TEST_F(TlsSocketTest, CertificateProblemsForEachKindAndHost) {
   struct Case {
     CertKind kind;
