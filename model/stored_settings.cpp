@@ -12,27 +12,6 @@ namespace {
 // single replacement of the store.
 static_assert(stored::kSettings.key == std::string_view(kSecurityKey));
 
-// The store keeps the fingerprints separated by single blanks, empty ones left out.
-std::string JoinFingerprints(const std::vector<std::string>& list) {
-  std::string out;
-  for (const auto& fingerprint : list) {
-    if (fingerprint.empty()) continue;
-    if (!out.empty()) out += ' ';
-    out += fingerprint;
-  }
-  return out;
-}
-
-// The rows SaveServerSecurity writes, here joined to the settings text so that a save stays one
-// replacement of the store. In the order they were always written, so a fresh store lays them out
-// as before.
-std::vector<RegValue> SecurityValues(const ServerSecurity& security) {
-  return {stored::StoredRegValue(stored::kInSecurity, SecurityText(security.In)),
-          stored::StoredRegValue(stored::kOutSecurity, SecurityText(security.Out)),
-          stored::StoredRegValue(stored::kInTrusted, JoinFingerprints(security.InTrusted)),
-          stored::StoredRegValue(stored::kOutTrusted, JoinFingerprints(security.OutTrusted))};
-}
-
 }  // namespace
 
 StoredSettingsValue StoredSettings::load(const SettingsValues& current) const {

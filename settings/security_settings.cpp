@@ -25,16 +25,6 @@ std::vector<std::string> SplitFingerprints(std::string_view text) {
   return out;
 }
 
-std::string JoinFingerprints(const std::vector<std::string>& list) {
-  std::string out;
-  for (const auto& f : list) {
-    if (f.empty()) continue;
-    if (!out.empty()) out += ' ';
-    out += f;
-  }
-  return out;
-}
-
 // A value stored with the other type reads as missing: the port decides then.
 std::string ReadText(const stored::TextValue& value) {
   try {
@@ -45,6 +35,16 @@ std::string ReadText(const stored::TextValue& value) {
 }
 
 }  // namespace
+
+std::string JoinFingerprints(const std::vector<std::string>& list) {
+  std::string out;
+  for (const auto& f : list) {
+    if (f.empty()) continue;
+    if (!out.empty()) out += ' ';
+    out += f;
+  }
+  return out;
+}
 
 std::optional<SecurityMode> SecurityFromText(std::string_view aText) {
   const std::string t = LowerTrimmed(aText);
@@ -84,14 +84,17 @@ ServerSecurity LoadServerSecurity(std::string_view anInPort, std::string_view an
   return s;
 }
 
-void SaveServerSecurity(const ServerSecurity& aSecurity) {
+std::vector<RegValue> SecurityValues(const ServerSecurity& aSecurity) {
   using stored::StoredRegValue;
+  return {StoredRegValue(stored::kInSecurity, SecurityText(aSecurity.In)),
+          StoredRegValue(stored::kOutSecurity, SecurityText(aSecurity.Out)),
+          StoredRegValue(stored::kInTrusted, JoinFingerprints(aSecurity.InTrusted)),
+          StoredRegValue(stored::kOutTrusted, JoinFingerprints(aSecurity.OutTrusted))};
+}
+
+void SaveServerSecurity(const ServerSecurity& aSecurity) {
   // The four rows share the program's key, so one replacement of the store holds them all.
-  WriteRegValues(stored::kProgramKey,
-                 {StoredRegValue(stored::kInSecurity, SecurityText(aSecurity.In)),
-                  StoredRegValue(stored::kOutSecurity, SecurityText(aSecurity.Out)),
-                  StoredRegValue(stored::kInTrusted, JoinFingerprints(aSecurity.InTrusted)),
-                  StoredRegValue(stored::kOutTrusted, JoinFingerprints(aSecurity.OutTrusted))});
+  WriteRegValues(stored::kProgramKey, SecurityValues(aSecurity));
 }
 
 }  // namespace dovrik

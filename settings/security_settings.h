@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/security.h"
+#include "settings/registry_text.h"
 #include "settings/stored_values.h"
 
 namespace dovrik {
@@ -45,5 +46,9 @@ struct ServerSecurity {
 ServerSecurity LoadServerSecurity(std::string_view anInPort, std::string_view anOutPort);
 // Writes the four values in one replacement of the store. The password is never among them.
 void SaveServerSecurity(const ServerSecurity& aSecurity);
+
+// The four rows SaveServerSecurity writes, in the order they were always written, for a caller
+// that joins them to other values of the program's key in one replacement of the store.
+std::vector<RegValue> SecurityValues(const ServerSecurity& aSecurity);
 
 }  // namespace dovrik
