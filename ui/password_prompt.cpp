@@ -96,7 +96,7 @@ bool PasswordPrompt::askPassword(std::string& pass) {
   if (asking_) return false;
   asking_ = true;
   elapsed_ = 0;
-  countdown_label_->clear();
+  showCountdown(QString());
   timer_->start();
   const bool sent = desktop_.runModal(*this) == QDialog::Accepted;
   timer_->stop();
@@ -125,12 +125,20 @@ void PasswordPrompt::timerTick() {
   // Read at every tick: a time-out changed while the prompt is open counts at once. 64 bits, so
   // no limit can overflow the subtraction.
   const std::int64_t limit = StrToIntDefTrim(BytesFromText(timeout_text_()), kDefaultTimeout);
-  countdown_label_->setText(QStringLiteral("You have %1 sec. left").arg(limit - elapsed_));
+  showCountdown(QStringLiteral("You have %1 sec. left").arg(limit - elapsed_));
   ++elapsed_;
   if (elapsed_ > limit) {
     timer_->stop();
     reject();
   }
+}
+
+void PasswordPrompt::showCountdown(const QString& text) {
+  // The name stays "Time left"; a screen reader finds the count in the description. Set only
+  // when it changes: each change is an event on the accessibility bus, at most one per tick.
+  if (text == countdown_label_->text()) return;
+  countdown_label_->setText(text);
+  countdown_label_->setAccessibleDescription(text);
 }
 
 void PasswordPrompt::wipePassword() {

@@ -53,6 +53,8 @@ class PasswordPrompt : public QDialog {
   void timerTick();
 
  private:
+  // Label2's text, also given to screen readers as its accessible description.
+  void showCountdown(const QString& text);
   void wipePassword();
 
   Desktop& desktop_;

@@ -103,6 +103,27 @@ TEST_F(PasswordPromptTest, ReadsTheTimeoutFieldAtEveryTick) {
   EXPECT_FALSE(prompt_.askPassword(pass));
 }
 
+TEST_F(PasswordPromptTest, GivesScreenReadersTheCountdownBesideItsName) {
+  QLabel& label = *prompt_.findChild<QLabel*>(QStringLiteral("Label2"));
+  desktop_.onModal([&](QDialog&) {
+    EXPECT_EQ(label.accessibleDescription(), QString());
+    prompt_.timerTick();
+    EXPECT_EQ(label.accessibleDescription(), QStringLiteral("You have 20 sec. left"));
+    prompt_.timerTick();
+    EXPECT_EQ(label.accessibleDescription(), QStringLiteral("You have 19 sec. left"));
+    return QDialog::Rejected;
+  });
+  std::string pass;
+  EXPECT_FALSE(prompt_.askPassword(pass));
+  EXPECT_EQ(label.accessibleName(), QStringLiteral("Time left"));
+  // The next prompt starts blank again, for the eye and the ear alike.
+  desktop_.onModal([&](QDialog&) {
+    EXPECT_EQ(label.accessibleDescription(), QString());
+    return QDialog::Rejected;
+  });
+  EXPECT_FALSE(prompt_.askPassword(pass));
+}
+
 TEST_F(PasswordPromptTest, SendHandsOverTheTypedTextWhichStaysInTheFieldForTheNextPrompt) {
   willSend(QStringLiteral("s3cr\u00e9t"));
   std::string pass;
