@@ -12,6 +12,7 @@
 #include "desktop/long_date_text.h"
 #include "desktop/queue_bridge.h"
 #include "engine/quorrel.h"
+#include "mime/header_text.h"
 #include "model/credits_text.h"
 #include "model/display_text.h"
 #include "settings/registry_exception.h"
@@ -39,6 +40,16 @@ QString OneLineLabelText(const std::string& bytes) {
     if (c.unicode() < 0x20 || c.unicode() == 0x7f) c = QChar(' ');
   }
   return text;
+}
+
+// A header value as its label shows it: between isolates, so that direction controls in a sender's
+// name cannot reorder what stands beside it (the cut mark included). The isolates leave the line
+// without a strong direction of its own, so a right-to-left value gets a mark before them that
+// keeps the line right-to-left, as it was.
+QString IsolatedLabelText(const QString& shown) {
+  if (shown.isEmpty()) return shown;
+  const QString isolated = QString::fromStdString(mime::IsolatedHeaderValue(shown.toStdString()));
+  return shown.isRightToLeft() ? QChar(0x200F) + isolated : isolated;
 }
 
 // The text view lays out a whole line at once, so a line of 100,000 characters costs a tenth of
@@ -225,7 +236,11 @@ void MainWindow::layoutHeader() {
     QLabel* value = header_labels_[rows[row][1]];
     value->setGeometry(value_left, 1 + row * step, value_width, step);
     const QString& full = header_texts_[rows[row][1]];
-    value->setText(value->fontMetrics().elidedText(full, Qt::ElideRight, value_width));
+    value->setText(
+        IsolatedLabelText(value->fontMetrics().elidedText(full, Qt::ElideRight, value_width)));
+    // A screen reader reads the whole value, not the cut one; set only on a change, as each
+    // change is an event on the accessibility bus.
+    if (value->accessibleName() != full) value->setAccessibleName(full);
     value->setToolTip(full.size() > kHeaderShownChars / 4 ? full.left(kHeaderShownChars / 4)
                                                           : full);
   }

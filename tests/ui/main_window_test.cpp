@@ -306,7 +306,9 @@ TEST_F(MainWindowTest, ShowsTheTabsAndARetrievedMessage) {
   EXPECT_EQ(w.tabs().currentIndex(), 0);
   EXPECT_EQ(w.textView().toPlainText(), "Hello,\n\nshall we meet at noon?\n\nSome One\n");
   EXPECT_EQ(w.headerText("LFrom"), "Some One <box@example.invalid>");
-  EXPECT_EQ(Label("LFrom")->text(), "Some One <box@example.invalid>");
+  // Shown between isolates (U+2068 .. U+2069); a screen reader reads the value itself.
+  EXPECT_EQ(Label("LFrom")->text(), u"\u2068Some One <box@example.invalid>\u2069");
+  EXPECT_EQ(Label("LFrom")->accessibleName(), "Some One <box@example.invalid>");
   EXPECT_EQ(w.headerText("LTo"), "me@example.invalid");
   EXPECT_EQ(w.headerText("LSubject"), "Lunch on Friday");
   EXPECT_EQ(w.headerText("LDate"), "Fri, 9 Jan 2026 11:30:00 +0100");
@@ -336,6 +338,44 @@ TEST_F(MainWindowTest, ShowsTheTabsAndARetrievedMessage) {
   if (w.tabs().currentIndex() != 1) w.tabs().setCurrentIndex(1);  // no active window offscreen
   ASSERT_TRUE(QTest::qWaitFor([&] { return w.textView().toPlainText() == "2\n"; }, 5000));
   EXPECT_EQ(w.headerText("LSubject"), "two");
+}
+
+TEST_F(MainWindowTest, HeaderValuesCannotReorderTheirLineAndAreReadWhole) {
+  const std::string long_subject = "A subject far too long for the header panel, " +
+                                   std::string(40, 'x') + " and still it goes on to the end";
+  const std::string hebrew =
+      "\xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d \xe2\x80\x8f(2)";  // "shalom (2)", RLM
+  MainWindow& w = Open();
+  w.show();
+  w.resize(431, 294);
+  Serve({"From: =?UTF-8?Q?Bob_=E2=80=AEfdp.exe?= <bob@example.invalid>\r\nTo: " + hebrew +
+         " <h@example.invalid>\r\nSubject: " + long_subject +
+         "\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+         "--b\r\nContent-Type: text/plain\r\n\r\nsee attached\r\n"
+         "--b\r\nContent-Type: application/octet-stream; name=\"invoice\xe2\x80\xae"
+         "fdp.exe\"\r\n"
+         "Content-Disposition: attachment\r\n\r\nab\r\n--b--\r\n"});
+  w.checkNow();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !w.headerPanel().isHidden(); }, 5000));
+  ASSERT_TRUE(Idle());
+
+  // The override opened by the name is closed inside the isolate: the address stays put.
+  EXPECT_EQ(Label("LFrom")->text(), u"\u2068Bob \u202efdp.exe <bob@example.invalid>\u202c\u2069");
+  EXPECT_EQ(w.headerText("LFrom"), QString::fromUtf8("Bob \xe2\x80\xae"
+                                                     "fdp.exe <bob@example.invalid>"));
+  // A right-to-left value keeps its line right-to-left, its own mark and all.
+  const QString to = QString::fromUtf8(hebrew + " <h@example.invalid>");
+  EXPECT_EQ(Label("LTo")->text(), QString(QChar(0x200F)) + QChar(0x2068) + to + QChar(0x2069));
+  EXPECT_TRUE(Label("LTo")->text().isRightToLeft());
+
+  // Cut with "..." for the eye, read whole by a screen reader.
+  const QString subject = Label("LSubject")->text();
+  EXPECT_TRUE(subject.endsWith(QString(QChar(0x2026)) + QChar(0x2069))) << subject.toStdString();
+  EXPECT_EQ(Label("LSubject")->accessibleName(), QString::fromStdString(long_subject));
+
+  // Attachment names show their direction controls written out.
+  EXPECT_TRUE(w.textView().toPlainText().contains("invoice<U+202E>fdp.exe"))
+      << w.textView().toPlainText().toStdString();
 }
 
 TEST_F(MainWindowTest, HostileMessagesShowWithoutHarm) {
