@@ -35,9 +35,10 @@ def artefact(name):
     return os.path.join(ARTEFACTS, name)
 
 
-def demo_server(desk, user="tester", password="secret"):
+def demo_server(desk, user="tester", password="secret", extra=()):
     """The test mail server on free loopback ports: (pop3 port, smtp port)."""
-    server = desk.launch("mailserver", [MAILSERVER, "--user", user, "--pass", password], qt=False)
+    server = desk.launch("mailserver", [MAILSERVER, "--user", user, "--pass", password, *extra],
+                         qt=False)
     out = wait_for(lambda: re.search(r"pop3 (\d+)\s+smtp (\d+)", server.output()), 10,
                    "the test mail server's ports")
     return int(out.group(1)), int(out.group(2))
@@ -59,10 +60,10 @@ def terminate(dovrik, timeout=20):
     return code
 
 
-def start_with_settings(desk, env=None, **settings):
+def start_with_settings(desk, env=None, server_args=(), **settings):
     from dovrik_ui import Dovrik, settings_text, write_store
 
-    pop3, smtp = demo_server(desk)
+    pop3, smtp = demo_server(desk, extra=server_args)
     config = (env or {}).get("XDG_CONFIG_HOME", desk.env["XDG_CONFIG_HOME"])
     write_store(config, settings_text(pop3, smtp, "tester", SENDER, **settings))
     return Dovrik(desk, BIN, env=env)
@@ -102,6 +103,38 @@ def case_no_tray_shows_main_window():
         dovrik.answer_password("secret")
         dovrik.wait_status(0, lambda t: bool(re.match(r"\d+ bytes in 3 message\(s\)$", t or "")))
         assert terminate(dovrik) == 0
+
+
+def case_password_countdown_is_read_aloud():
+    with VirtualDesktop() as desk:
+        dovrik = start_with_settings(desk)
+        # The stored settings start a check at once; it asks for the password and counts down.
+        count = re.compile(r"You have (\d+) sec\. left$")
+        first = wait_for(lambda: count.match(dovrik.password_countdown()), 30,
+                         "the countdown read from outside").group(0)
+        wait_for(lambda: (lambda m: m and m.group(0) != first)(
+            count.match(dovrik.password_countdown())), 10, "the countdown read as it goes on")
+        dovrik.answer_password("secret")
+        assert terminate(dovrik) == 0
+
+
+def case_long_subject_is_read_whole():
+    subject = ("Minutes of the meeting about the new bicycle shed, with every amendment "
+               "proposed, seconded and voted on, in the order they came")
+    path = os.path.join(tempfile.mkdtemp(dir=ARTEFACTS if os.path.isdir(ARTEFACTS) else None),
+                        "long-subject.eml")
+    with open(path, "w") as f:
+        f.write(message("Bram <bram@example.test>", subject, "See the subject."))
+    with VirtualDesktop() as desk:
+        dovrik = start_with_settings(desk, server_args=("--no-samples", "--message-file", path))
+        dovrik.answer_password("secret")
+        # Mail waits and "Popup on new message" is on; the message is fetched at once.
+        dovrik.main_window()
+        wait_for(lambda: dovrik.header().get("subject"), 30, "the message's header")
+        assert dovrik.header()["subject"] == subject, dovrik.header()
+        dovrik.shot(artefact("e2e-long-subject.png"), dovrik.main_window())
+        assert terminate(dovrik) == 0
+    shutil.rmtree(os.path.dirname(path), ignore_errors=True)
 
 
 def case_status_notifier_item():

@@ -149,6 +149,12 @@ class Dovrik:
 
     # ----- password prompt
 
+    def password_countdown(self, timeout=30):
+        """What the prompt's countdown says, as a screen reader gets it: the description of the
+        label named "Time left"."""
+        prompt = self.window(PASSWORD, timeout)
+        return self.screen.widget(prompt, "Time left", "label").description
+
     def answer_password(self, password, timeout=30):
         prompt = self.window(PASSWORD, timeout)
         field = self.screen.widget(prompt, "Enter your password", "password text")
@@ -220,15 +226,17 @@ class Dovrik:
         return node.text() if node is not None else None
 
     def header(self):
-        """{"date", "from", "to", "subject"} as the header panel shows them (empty when hidden)."""
+        """{"date", "from", "to", "subject"} as a screen reader reads them from the header panel:
+        each label's name, the whole value however much of it the label has room to show
+        (empty when the panel is hidden)."""
         panel = self.main_window().find(name="Message header")
         if panel is None or not panel.showing:
             return {}
         values = [n for n in panel.children() if n.role == "label" and n.showing
-                  and not n.text().endswith(":")]
+                  and not n.name.endswith(":")]
         values.sort(key=lambda n: n.extents()[1])
         keys = ["date", "from", "to", "subject"]
-        return {k: n.text() for k, n in zip(keys, values)}
+        return {k: n.name for k, n in zip(keys, values)}
 
     def menu_item(self, *path):
         """A main-menu item by captions, e.g. ("More", "Reply")."""
