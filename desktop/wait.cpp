@@ -17,6 +17,7 @@ TCustomWait::TCustomWait(QWidget* parent)
       Brush(Qt::white),
       Beep([] { QApplication::beep(); }),
       timer_(new QTimer(this)) {
+  setAccessibleDescription(QString::fromStdString(caption_));
   resize(192, 32);
   Font.setFamily("Courier");
   Font.setPointSize(8);
@@ -42,6 +43,9 @@ int TCustomWait::ParseNumber(const std::string& text) {
 }
 
 void TCustomWait::SetCaption(const std::string& value) {
+  // The count is drawn, so screen readers get it as the description. Only a change is passed
+  // on: each is an event on the accessibility bus, and a tick may set the same count again.
+  if (value != caption_) setAccessibleDescription(QString::fromStdString(value));
   caption_ = value;
   update();
 }

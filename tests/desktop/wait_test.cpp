@@ -51,6 +51,16 @@ TEST_F(WaitTest, CountOfThreeTicksTwoOneZeroThenTimesOut) {
   EXPECT_EQ(wait_.StartCount(), 3);
 }
 
+TEST_F(WaitTest, ScreenReadersGetTheCountItDraws) {
+  EXPECT_EQ(wait_.accessibleDescription(), "60");
+  std::vector<QString> read;
+  wait_.OnWait = [&](TCustomWait*, int) { read.push_back(wait_.accessibleDescription()); };
+  wait_.SetCaption("3");
+  wait_.Run();
+  EXPECT_EQ(read, (std::vector<QString>{"3", "2", "1"}));
+  EXPECT_EQ(wait_.accessibleDescription(), "3");  // back to the start count, as drawn
+}
+
 TEST_F(WaitTest, StopFromAHandlerEndsRunAsSuccess) {
   int stops = 0;
   int turns = 0;
