@@ -43,13 +43,11 @@ QString OneLineLabelText(const std::string& bytes) {
 }
 
 // A header value as its label shows it: between isolates, so that direction controls in a sender's
-// name cannot reorder what stands beside it (the cut mark included). The isolates leave the line
-// without a strong direction of its own, so a right-to-left value gets a mark before them that
-// keeps the line right-to-left, as it was.
+// name cannot reorder what stands beside it (the cut mark included). The isolate takes the
+// direction of the value's first strong letter, so right-to-left text reads as before.
 QString IsolatedLabelText(const QString& shown) {
   if (shown.isEmpty()) return shown;
-  const QString isolated = QString::fromStdString(mime::IsolatedHeaderValue(shown.toStdString()));
-  return shown.isRightToLeft() ? QChar(0x200F) + isolated : isolated;
+  return QString::fromStdString(mime::IsolatedHeaderValue(shown.toStdString()));
 }
 
 // The text view lays out a whole line at once, so a line of 100,000 characters costs a tenth of
