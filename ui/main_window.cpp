@@ -234,11 +234,12 @@ void MainWindow::layoutHeader() {
     QLabel* value = header_labels_[rows[row][1]];
     value->setGeometry(value_left, 1 + row * step, value_width, step);
     const QString& full = header_texts_[rows[row][1]];
+    // A screen reader reads the whole value, not the cut one; set only on a change, as each
+    // change is an event on the accessibility bus. Set first: a label with a name of its own
+    // sends no second event for its new text.
+    if (value->accessibleName() != full) value->setAccessibleName(full);
     value->setText(
         IsolatedLabelText(value->fontMetrics().elidedText(full, Qt::ElideRight, value_width)));
-    // A screen reader reads the whole value, not the cut one; set only on a change, as each
-    // change is an event on the accessibility bus.
-    if (value->accessibleName() != full) value->setAccessibleName(full);
     value->setToolTip(full.size() > kHeaderShownChars / 4 ? full.left(kHeaderShownChars / 4)
                                                           : full);
   }

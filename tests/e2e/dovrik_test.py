@@ -123,7 +123,7 @@ def case_long_subject_is_read_whole():
                "proposed, seconded and voted on, in the order they came")
     path = os.path.join(tempfile.mkdtemp(dir=ARTEFACTS if os.path.isdir(ARTEFACTS) else None),
                         "long-subject.eml")
-    with open(path, "w") as f:
+    with open(path, "w", newline="\r\n") as f:  # served as it is stored: lines end in CR LF
         f.write(message("Bram <bram@example.test>", subject, "See the subject."))
     with VirtualDesktop() as desk:
         dovrik = start_with_settings(desk, server_args=("--no-samples", "--message-file", path))
