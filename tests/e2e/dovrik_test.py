@@ -121,11 +121,10 @@ def case_password_countdown_is_read_aloud():
 def case_long_subject_is_read_whole():
     subject = ("Minutes of the meeting about the new bicycle shed, with every amendment "
                "proposed, seconded and voted on, in the order they came")
-    path = os.path.join(tempfile.mkdtemp(dir=ARTEFACTS if os.path.isdir(ARTEFACTS) else None),
-                        "long-subject.eml")
-    with open(path, "w", newline="\r\n") as f:  # served as it is stored: lines end in CR LF
-        f.write(message("Bram <bram@example.test>", subject, "See the subject."))
     with VirtualDesktop() as desk:
+        path = os.path.join(desk.tmp, "long-subject.eml")
+        with open(path, "w", newline="\r\n") as f:  # served as it is stored: lines end in CR LF
+            f.write(message("Bram <bram@example.test>", subject, "See the subject."))
         dovrik = start_with_settings(desk, server_args=("--no-samples", "--message-file", path))
         dovrik.answer_password("secret")
         # Mail waits and "Popup on new message" is on; the message is fetched at once.
@@ -134,7 +133,6 @@ def case_long_subject_is_read_whole():
         assert dovrik.header()["subject"] == subject, dovrik.header()
         dovrik.shot(artefact("e2e-long-subject.png"), dovrik.main_window())
         assert terminate(dovrik) == 0
-    shutil.rmtree(os.path.dirname(path), ignore_errors=True)
 
 
 def case_status_notifier_item():
