@@ -6,9 +6,11 @@
 namespace dovrik {
 
 bool ApplySettingsToEngine(SettingsValues& values, TQuorrel& engine) {
-  const bool identity_changed = engine.UserName() != values.user_name ||
-                                engine.InServer() != values.incoming_server ||
-                                engine.InPort() != values.incoming_port;
+  // Encrypted outgoing mail logs in with the account's password too, so either server counts.
+  const bool identity_changed =
+      engine.UserName() != values.user_name || engine.InServer() != values.incoming_server ||
+      engine.InPort() != values.incoming_port || engine.OutServer() != values.outgoing_server ||
+      engine.OutPort() != values.outgoing_port;
   engine.SetUserName(values.user_name);
   engine.SetInServer(values.incoming_server);
   engine.SetInPort(values.incoming_port);
@@ -22,7 +24,7 @@ bool ApplySettingsToEngine(SettingsValues& values, TQuorrel& engine) {
 }
 
 bool ApplySecurityToEngine(const ServerSecurity& security, TQuorrel& engine) {
-  const bool changed = engine.InSecurity() != security.In;
+  const bool changed = engine.InSecurity() != security.In || engine.OutSecurity() != security.Out;
   engine.SetInSecurity(security.In);
   engine.SetOutSecurity(security.Out);
   engine.SetInTrusted(security.InTrusted);

@@ -205,7 +205,7 @@ void MainWindow::connectWindows(SettingsWindow* settings, PasswordPrompt* prompt
     };
   }
   if (settings && prompt) {
-    settings->on_incoming_identity_changed = [this] {
+    settings->on_identity_changed = [this] {
       if (prompt_) prompt_->forgetPassword();
     };
   }

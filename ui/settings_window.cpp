@@ -325,8 +325,7 @@ void SettingsWindow::applySettings() {
   const bool security_changed = ApplySecurityToEngine(security(), *main_.engine);
   check_every_->setText(DisplayText(applied.check_every));
   timeout_->setText(DisplayText(applied.timeout));
-  if ((identity_changed || security_changed) && on_incoming_identity_changed)
-    on_incoming_identity_changed();
+  if ((identity_changed || security_changed) && on_identity_changed) on_identity_changed();
 }
 
 bool SettingsWindow::popupOnNewMessage() const {

@@ -62,8 +62,8 @@ class SettingsWindow : public QDialog {
   // reported to the user.
   void saveToRegistry();
   // Copies the fields and the encryption choices into the engine and shows the numbers in force
-  // in "Check every" and "Timeout". Calls onIncomingIdentityChanged when the incoming server,
-  // port, user name or encryption changed.
+  // in "Check every" and "Timeout". Calls on_identity_changed when the user name, or either
+  // server's name, port or encryption changed.
   void applySettings();
 
   // The engine's OnTrustCertificate: asks the user through the desktop whether to trust a
@@ -82,7 +82,7 @@ class SettingsWindow : public QDialog {
   SecurityMode outgoingSecurity() const;  // OutSecurity
 
   // Set by the program: forget the remembered password, which was given for the old server.
-  std::function<void()> on_incoming_identity_changed;
+  std::function<void()> on_identity_changed;
 
  protected:
   // FormShow: copies the main window's credits and log text into Memo1, and centres the window.

@@ -285,7 +285,7 @@ TEST_F(MainWindowTest, TheOtherWindowsAreWiredIn) {
   ASSERT_TRUE(w.getSelected());  // no prompt now: the confirmed password is given
   ASSERT_TRUE(Idle());
   EXPECT_EQ(w.textView().toPlainText(), "x\n");
-  settings.on_incoming_identity_changed();
+  settings.on_identity_changed();
   EXPECT_FALSE(prompt.passConfirmed());
   w.connectWindows(nullptr, nullptr, nullptr);
 }

@@ -300,15 +300,16 @@ TEST_F(SettingsWindowTest, TheLogViewIsFilledAtEachShowing) {
   EXPECT_TRUE(memo.isReadOnly());
 }
 
-// The remembered password belongs to one incoming server, port and user name.
-TEST_F(SettingsWindowTest, ChangingTheIncomingServerPortOrUserForgetsTheConfirmedPassword) {
+// The remembered password belongs to one user name and the servers it was given for: encrypted
+// outgoing mail logs in with it too.
+TEST_F(SettingsWindowTest, ChangingAServerPortEncryptionOrUserForgetsTheConfirmedPassword) {
   PasswordPrompt prompt(desktop_, [this] { return window_->timeoutText(); });
-  window_->on_incoming_identity_changed = [&prompt] { prompt.forgetPassword(); };
+  window_->on_identity_changed = [&prompt] { prompt.forgetPassword(); };
   window_->restoreFromRegistry();
   const std::pair<const char*, bool> fields[] = {
-      {"Edit1", true},  {"Edit4", true},        {"Edit2", true},  {"InSecurity", true},
-      {"Edit7", false}, {"Edit8", false},       {"Edit9", false}, {"Edit5", false},
-      {"Edit6", false}, {"OutSecurity", false},
+      {"Edit1", true},  {"Edit4", true},       {"Edit2", true},  {"InSecurity", true},
+      {"Edit7", true},  {"Edit8", true},       {"Edit9", false}, {"Edit5", false},
+      {"Edit6", false}, {"OutSecurity", true},
   };
   for (const auto& [name, forgets] : fields) {
     desktop_.onModal([](QDialog&) { return QDialog::Accepted; });
