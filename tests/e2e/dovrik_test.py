@@ -100,6 +100,10 @@ def case_no_tray_shows_main_window():
         window = dovrik.main_window()
         dovrik.shot(artefact("e2e-no-tray.png"))
         assert window.showing
+        # The window system gets the caption as it stands, with no program name appended.
+        tree = desk.run(["xwininfo", "-root", "-tree"]).stdout
+        assert '"Pellory"' in tree, tree
+        assert "\u2014 Dovrik" not in tree, tree
         dovrik.answer_password("secret")
         dovrik.wait_status(0, lambda t: bool(re.match(r"\d+ bytes in 3 message\(s\)$", t or "")))
         assert terminate(dovrik) == 0
