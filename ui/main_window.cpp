@@ -297,7 +297,7 @@ void MainWindow::refreshMenus() {
 
 void MainWindow::refreshStatus() {
   const MailboxScreen& s = presenter_->screen();
-  for (int i = 0; i < 4; ++i) status_panels_[i]->setText(DisplayText(s.status[i]));
+  for (int i = 0; i < 4; ++i) status_panels_->setText(i, DisplayText(s.status[i]));
   status_bar_->setToolTip(DisplayText(s.status_hint));
 }
 

@@ -33,6 +33,7 @@ class ComposeWindow;
 class Desktop;
 class MessageTabBar;
 class PasswordPrompt;
+class StatusPanels;
 class QueueBridge;
 class TQuorrel;
 class TRxTray;
@@ -171,7 +172,7 @@ class MainWindow : public QMainWindow, private MailboxView {
   std::map<std::string, QLabel*, std::less<>> header_labels_;
   std::map<std::string, QString, std::less<>> header_texts_;
   QPlainTextEdit* text_view_ = nullptr;
-  QLabel* status_panels_[4] = {};
+  StatusPanels* status_panels_ = nullptr;  // child
   QWidget* status_bar_ = nullptr;
   std::vector<QPointer<QWidget>> font_targets_;
 };

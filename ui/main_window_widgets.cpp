@@ -149,10 +149,9 @@ void MainWindow::createStatusBar() {
   QStatusBar* bar = statusBar();
   bar->setObjectName("SB1");
   bar->setSizeGripEnabled(false);
-  auto* panels = new StatusPanels({150, 100, 150, 100}, bar);
-  panels->setObjectName("SB1Panels");
-  for (int i = 0; i < 4; ++i) status_panels_[i] = panels->panel(i);
-  bar->addWidget(panels, 1);
+  status_panels_ = new StatusPanels({150, 100, 150, 100}, bar);
+  status_panels_->setObjectName("SB1Panels");
+  bar->addWidget(status_panels_, 1);
   status_bar_ = bar;
 }
 

@@ -1,9 +1,15 @@
 #include "ui/status_panels.h"
 
 #include <QLabel>
+#include <algorithm>
 #include <numeric>
 
 namespace dovrik {
+namespace {
+
+constexpr int kGap = 2;  // between two panels
+
+}  // namespace
 
 StatusPanels::StatusPanels(std::vector<int> widths, QWidget* parent)
     : QWidget(parent), widths_(std::move(widths)) {
@@ -23,9 +29,25 @@ StatusPanels::StatusPanels(std::vector<int> widths, QWidget* parent)
   }
 }
 
+void StatusPanels::setText(int index, const QString& text) {
+  QLabel* label = panels_.at(index);
+  if (label->text() == text) return;
+  label->setText(text);
+  layoutPanels();
+  updateGeometry();
+}
+
+std::vector<int> StatusPanels::shownWidths() const {
+  std::vector<int> widths = widths_;
+  for (std::size_t i = 0; i < panels_.size(); ++i)
+    widths[i] = std::max(widths[i], panels_[i]->sizeHint().width() + kGap);
+  return widths;
+}
+
 QSize StatusPanels::sizeHint() const {
   const int height = panels_.empty() ? 0 : panels_.front()->sizeHint().height();
-  return QSize(std::accumulate(widths_.begin(), widths_.end(), 0), height);
+  const std::vector<int> widths = shownWidths();
+  return QSize(std::accumulate(widths.begin(), widths.end(), 0), height);
 }
 
 QSize StatusPanels::minimumSizeHint() const {
@@ -33,10 +55,15 @@ QSize StatusPanels::minimumSizeHint() const {
 }
 
 void StatusPanels::resizeEvent(QResizeEvent*) {
+  layoutPanels();
+}
+
+void StatusPanels::layoutPanels() {
+  const std::vector<int> widths = shownWidths();
   int x = 0;
   for (std::size_t i = 0; i < panels_.size(); ++i) {
-    panels_[i]->setGeometry(x, 0, widths_[i] - 2, height());
-    x += widths_[i];
+    panels_[i]->setGeometry(x, 0, widths[i] - kGap, height());
+    x += widths[i];
   }
 }
 

@@ -30,6 +30,7 @@
 #include "ui/message_tab_bar.h"
 #include "ui/password_prompt.h"
 #include "ui/settings_window.h"
+#include "ui/status_panels.h"
 
 namespace dovrik {
 namespace {
@@ -156,6 +157,38 @@ TEST_F(MainWindowTest, IsBuiltAsDesigned) {
   EXPECT_EQ(log[1], "");
   EXPECT_TRUE(log.join('\n').contains("TWSocket"));
   EXPECT_TRUE(log.join('\n').contains("TRxTray"));
+}
+
+// A status text is shown whole: a panel too narrow for it widens and moves the ones after it; a
+// text that fits leaves the given widths as they are.
+TEST(StatusPanelsTest, APanelIsAsWideAsItsText) {
+  StatusPanels panels({150, 100, 150});
+  panels.resize(2000, 20);
+  panels.show();
+  // The given widths hold for short texts; the summary cut at "message(" on a desktop font
+  // and a longer one widen the first panel.
+  struct Case {
+    QString text;
+    bool keeps_width;
+  };
+  const Case cases[] = {
+      {"", true},
+      {"3 bytes", true},
+      {"6237 bytes in 3 message(s)", false},
+      {"123456789012 bytes in 4294967295 message(s), and then some more", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.toStdString());
+    panels.setText(0, c.text);
+    QLabel* first = panels.panel(0);
+    EXPECT_EQ(first->text(), c.text);
+    EXPECT_GE(first->contentsRect().width(), first->fontMetrics().horizontalAdvance(c.text));
+    EXPECT_GT(panels.panel(1)->x(), first->geometry().right());
+    if (c.keeps_width) {
+      EXPECT_EQ(panels.panel(1)->x(), 150);
+    }
+    EXPECT_EQ(panels.panel(2)->x() - panels.panel(1)->x(), 100);
+  }
 }
 
 TEST_F(MainWindowTest, MenusCarryTheirNamesCaptionsAndFirstStates) {
