@@ -10,6 +10,12 @@
 #include "desktop/ask_yes_no.h"
 
 namespace dovrik {
+namespace {
+
+// The caption of the program's message boxes and questions.
+constexpr char kMessageCaption[] = "Dovrik";
+
+}  // namespace
 
 int QtDesktop::runModal(QDialog& dialog) {
   return dialog.exec();
@@ -51,14 +57,14 @@ std::optional<QFont> QtDesktop::askFont(QWidget* parent, const QFont& current) {
 }
 
 void QtDesktop::showMessage(QWidget* parent, const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
-                  QMessageBox::Ok, parent);
+  QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kMessageCaption), text, QMessageBox::Ok,
+                  parent);
   box.exec();
 }
 
 std::optional<int> QtDesktop::askChoice(QWidget* parent, const QString& question,
                                         const QStringList& answers) {
-  QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), question,
+  QMessageBox box(QMessageBox::Question, QString::fromLatin1(kMessageCaption), question,
                   QMessageBox::NoButton, parent);
   QList<QAbstractButton*> buttons;
   for (const QString& answer : answers) buttons << box.addButton(answer, QMessageBox::ActionRole);

@@ -29,7 +29,7 @@ xc xdotool key alt+m
 # A popup menu is a top-level window named only for the application (the tray icon of the same
 # name lives inside the panel); made when first opened.
 menu_shown() {
-  xc xwininfo -root -tree 2>/dev/null | grep -Eq '^     0x[0-9a-f]+ "Dovrik": \("dovrik" "dovrik"\)  [0-9]{2,}x'
+  xc xwininfo -root -tree 2>/dev/null | grep -Eq '^     0x[0-9a-f]+ "dovrik": \("dovrik" "dovrik"\)  [0-9]{2,}x'
 }
 step "the More menu" 10 menu_shown
 xc import -window root "$artefacts/app-main-menu.png"
