@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <system_error>
+#include <vector>
 
 #include "engine/text_lines.h"
 
@@ -74,8 +76,28 @@ std::string MessageFileBytes(std::string_view raw) {
   return bytes;
 }
 
+std::string EmlFileBytes(std::string_view raw) {
+  if (raw.substr(0, 3) != "+OK") return MessageFileBytes(raw);
+  std::vector<std::string_view> lines = SplitLines(raw);
+  lines.erase(lines.begin());
+  if (!lines.empty() && lines.back() == ".") lines.pop_back();
+  std::string bytes;
+  bytes.reserve(raw.size() + raw.size() / 16 + 2);
+  for (std::string_view line : lines) {
+    if (!line.empty() && line.front() == '.') line.remove_prefix(1);
+    bytes.append(line).append("\r\n");
+  }
+  return bytes;
+}
+
+bool IsEmlPath(const fs::path& path) {
+  std::string extension = path.extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension == ".eml";
+}
+
 std::optional<FileError> SaveMessageFile(const fs::path& path, std::string_view raw) {
-  return WriteFileReplacing(path, MessageFileBytes(raw));
+  return WriteFileReplacing(path, IsEmlPath(path) ? EmlFileBytes(raw) : MessageFileBytes(raw));
 }
 
 std::optional<FileError> WriteFileReplacing(const fs::path& path, std::string_view bytes,

@@ -25,9 +25,18 @@ struct FileError {
 // CR LF (a break at the very end adds no empty line; an empty text gives an empty file).
 std::string MessageFileBytes(std::string_view raw);
 
-// Writes MessageFileBytes(raw) to path, replacing an existing file without a question (its
-// permission bits are kept; a symbolic link is followed, so the file it points to is replaced).
-// Returns the error, or nothing when the file is complete under its name.
+// The message itself, as mail programs read a .eml file: of a POP3 reply (raw starting with
+// "+OK") the status line and the final "." line go and dot-stuffing is undone; then every line
+// ends in CR LF as above. Text without the status line is taken as the message already.
+std::string EmlFileBytes(std::string_view raw);
+
+// True for a name ending in ".eml", in any case.
+bool IsEmlPath(const std::filesystem::path& path);
+
+// Writes EmlFileBytes(raw) to a .eml path and MessageFileBytes(raw) to any other, replacing an
+// existing file without a question (its permission bits are kept; a symbolic link is followed, so
+// the file it points to is replaced). Returns the error, or nothing when the file is complete under
+// its name.
 std::optional<FileError> SaveMessageFile(const std::filesystem::path& path, std::string_view raw);
 
 // The writing step, replaceable so a test can make the disk fail: like ::write.

@@ -54,13 +54,36 @@ TEST_F(MessageFileTest, EveryLineEndsInCrLf) {
       {"\r\n", "\r\n"},
       {std::string("x\0y\xff", 4), std::string("x\0y\xff\r\n", 6)},
   };
-  const fs::path file = dir_ / "m.eml";
+  const fs::path file = dir_ / "m.txt";
   for (const auto& c : cases) {
     EXPECT_EQ(MessageFileBytes(c.raw), c.file);
     ASSERT_FALSE(SaveMessageFile(file, c.raw).has_value());
     EXPECT_EQ(Content(file), c.file);
   }
-  EXPECT_EQ(Names(), std::vector<std::string>{"m.eml"});
+  EXPECT_EQ(Names(), std::vector<std::string>{"m.txt"});
+}
+
+// A .eml file holds the message itself, which mail programs open; a .txt file (or any other)
+// keeps the server's reply as it came, line ends aside.
+TEST_F(MessageFileTest, AnEmlFileHoldsTheMessageWithoutThePop3Framing) {
+  const std::string reply = "+OK 30 octets\r\nSubject: s\r\n\r\n..dot\r\n.\r\n";
+  const struct {
+    std::string raw;
+    std::string eml;
+  } cases[] = {
+      {reply, "Subject: s\r\n\r\n.dot\r\n"},
+      {"+OK\nSubject: s\n\nbody\n..\n.\n", "Subject: s\r\n\r\nbody\r\n.\r\n"},    // LF only
+      {"+OK 0 octets\r\n.\r\n", ""},                                              // empty
+      {"+OK\r\nSubject: s\r\n\r\ncut short", "Subject: s\r\n\r\ncut short\r\n"},  // no end line
+      {"Subject: s\n\n..kept\n", "Subject: s\r\n\r\n..kept\r\n"},  // no status line: as it is
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(EmlFileBytes(c.raw), c.eml) << c.raw;
+  }
+  ASSERT_FALSE(SaveMessageFile(dir_ / "m.EML", reply).has_value());
+  EXPECT_EQ(Content(dir_ / "m.EML"), "Subject: s\r\n\r\n.dot\r\n");
+  ASSERT_FALSE(SaveMessageFile(dir_ / "m.txt", reply).has_value());
+  EXPECT_EQ(Content(dir_ / "m.txt"), reply);
 }
 
 TEST_F(MessageFileTest, ReplacesAnExistingFileKeepingItsModeAndFollowsALink) {

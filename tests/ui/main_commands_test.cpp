@@ -274,8 +274,8 @@ TEST_F(CommandsTest, SaveAsWritesTheSelectedTabsOwnMessage) {
   const fs::path file = dir_ / "saved.eml";
   desktop_.answerSaveFile(QString::fromStdString(file.string()));
   window_->saveAs();
-  EXPECT_EQ(FileText(file), MessageFileBytes(first));
-  EXPECT_NE(FileText(file).find("first\r\nbare LF\r\n"), std::string::npos);
+  EXPECT_EQ(FileText(file), EmlFileBytes(first));
+  EXPECT_EQ(FileText(file), "Subject: one\r\n\r\nfirst\r\nbare LF\r\n");
   ASSERT_EQ(desktop_.saveRequests().size(), 1u);
   const SaveFileRequest& sd1 = desktop_.saveRequests()[0];
   EXPECT_EQ(sd1.title, "Save Message As File");
