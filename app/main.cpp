@@ -61,11 +61,7 @@ int main(int argc, char** argv) {
 
   platform::SetMainThread();
   QApplication app(argc, argv);
-  // No application display name: Qt would append it to every window's title, and the windows'
-  // captions are the program's own texts. Message boxes name the program themselves.
-  // The installed menu entry: desktops match windows and tray items to it by this name.
-  QGuiApplication::setDesktopFileName("org.dovrik.Dovrik");
-  QApplication::setQuitOnLastWindowClosed(false);  // the program lives in the tray
+  ConfigureApplication();
 
   return RunProgram(app);
 }

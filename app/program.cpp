@@ -13,6 +13,14 @@
 
 namespace dovrik {
 
+void ConfigureApplication() {
+  // No application display name: Qt would append it to every window's title, and the windows'
+  // captions are the program's own texts. Message boxes name the program themselves.
+  // The installed menu entry: desktops match windows and tray items to it by this name.
+  QGuiApplication::setDesktopFileName("org.dovrik.Dovrik");
+  QApplication::setQuitOnLastWindowClosed(false);  // the program lives in the tray
+}
+
 int RunProgram(QApplication& app) {
   // Caught before the main window exists: its constructor already puts the icon into the tray,
   // and a SIGTERM after that must end the program as a session's end, not kill it. Announcements

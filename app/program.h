@@ -10,6 +10,11 @@ class QApplication;
 
 namespace dovrik {
 
+// The application object's program-wide settings, before any window is made: the desktop file
+// name, and the program lives on in the tray with no window open. No display name is set, so
+// every caption reaches the window system as the program's own text.
+void ConfigureApplication();
+
 // 0 when the event loop ended normally or the session ended during the first setup, else 1.
 int RunProgram(QApplication& app);
 
