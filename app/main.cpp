@@ -22,8 +22,8 @@ bool HaveDisplay() {
   return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM");
 }
 
-// The running copy is told nothing. The box comes before the application's title is set, so its
-// caption is the platform's default for the program.
+// The running copy is told nothing. The box has no caption of its own: the platform's default for
+// the program stands.
 int RefuseSecondCopy(int argc, char** argv) {
   if (!HaveDisplay()) {
     std::fprintf(stderr, "%s\n", kRefusal);
